@@ -1,0 +1,43 @@
+#ifndef COMMON_COMMON_H_
+#define COMMON_COMMON_H_
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <err.h>
+
+/*
+ * libc declares these as well; they come after its headers because glibc
+ * marks its reallocarray noexcept and a redeclaration may not precede that.
+ * Our definitions take the place of libc's in the whole process.
+ */
+extern "C" {
+void	 warn(const char *, ...) __attribute__((format(printf, 1, 2)));
+void	*reallocarray(void *, size_t, size_t);
+}
+
+#define KVMAGIC		"kelvorin"
+#define KVMAGICLEN	8
+#define KVHEADERLEN	16
+
+/* argv[0] as invoked; null only when the argument vector was empty. */
+extern const char *programname;
+
+/* The program's own name, defined by each program beside its main. */
+extern const char ownname[];
+
+/* programname, or ownname in its place when the argument vector was empty. */
+const char	*displayname(void);
+
+/* Never returns: prints the line and exits with status 1. */
+[[noreturn]] void fail(const char *, ...) __attribute__((format(printf, 1, 2)));
+
+void	 readheader(uint32_t *, uint32_t *);
+void	 writeheader(uint32_t, uint32_t);
+void	 xfread(void *, size_t, size_t, FILE *);
+void	 xfwrite(const void *, size_t, size_t, FILE *);
+int	 closestream(FILE *, const char *);
+void	*xreallocarray(void *, size_t, size_t);
+
+#endif

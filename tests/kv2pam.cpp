@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "tests/testutil.h"
+
+static std::string
+pamheader(uint32_t width, uint32_t height)
+{
+	return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
+	    std::to_string(height) +
+	    "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+}
+
+struct runcase {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	outmode mode;
+	std::string out;
+	std::string err;
+	int status;
+	bool readsnothing;
+};
+
+TEST(kv2pam, Runs)
+{
+	const std::string image = kvimage(3, 2, patternpixel);
+	const std::string pixels = image.substr(16);
+	const std::string big = kvimage(300, 20, patternpixel);
+	const std::string usage = "usage: kv2pam\n";
+
+	const runcase cases[] = {
+		{"no argument", {"kv2pam"}, image, OUTPIPE,
+		    pamheader(3, 2) + pixels, "", 0, false},
+		{"1 x 1", {"kv2pam"}, kvimage(1, 1, patternpixel), OUTPIPE,
+		    pamheader(1, 1) + kvimage(1, 1, patternpixel).substr(16),
+		    "", 0, false},
+		{"trailing bytes", {"kv2pam"}, image + "trailing", OUTPIPE,
+		    pamheader(3, 2) + pixels, "", 0, false},
+		{"height 0", {"kv2pam"}, kvheader(5, 0) + "ignored", OUTPIPE,
+		    pamheader(5, 0), "", 0, false},
+		{"width 0", {"kv2pam"}, kvheader(0, 7), OUTPIPE,
+		    pamheader(0, 7), "", 0, false},
+		{"width 0, most rows", {"kv2pam"}, kvheader(0, 4294967295u),
+		    OUTPIPE, pamheader(0, 4294967295u), "", 0, false},
+		{"an argument", {"kv2pam", "x"}, image, OUTPIPE, "", usage, 1,
+		    true},
+		{"a dash", {"kv2pam", "-"}, image, OUTPIPE, "", usage, 1, true},
+		{"a double dash", {"kv2pam", "--"}, image, OUTPIPE, "", usage, 1,
+		    true},
+		{"an empty argument", {"kv2pam", ""}, image, OUTPIPE, "", usage,
+		    1, true},
+		{"called by path", {"/some/where/kv2pam", "-x"}, image, OUTPIPE,
+		    "", "usage: /some/where/kv2pam\n", 1, true},
+		{"called by another name", {"other", "a", "b"}, image, OUTPIPE,
+		    "", "usage: other\n", 1, true},
+		{"empty input", {"kv2pam"}, "", OUTPIPE, "",
+		    "kv2pam: fread: Unexpected end of file\n", 1, false},
+		{"short header", {"kv2pam"}, image.substr(0, 15), OUTPIPE, "",
+		    "kv2pam: fread: Unexpected end of file\n", 1, false},
+		{"short, no magic", {"kv2pam"}, "P7\nWIDTH", OUTPIPE, "",
+		    "kv2pam: fread: Unexpected end of file\n", 1, false},
+		{"wrong magic", {"kv2pam"}, "Kelvorin" + image.substr(8),
+		    OUTPIPE, "", "kv2pam: Invalid magic value\n", 1, false},
+		{"prefix from argv[0]", {"./kv"}, "kelvorix" + image.substr(8),
+		    OUTPIPE, "", "./kv: Invalid magic value\n", 1, false},
+		{"cut inside a row", {"kv2pam"},
+		    image.substr(0, 16 + 24 + 10), OUTPIPE,
+		    pamheader(3, 2) + pixels.substr(0, 24),
+		    "kv2pam: fread: Unexpected end of file\n", 1, false},
+		{"cut after the header", {"kv2pam"}, image.substr(0, 16),
+		    OUTPIPE, pamheader(3, 2),
+		    "kv2pam: fread: Unexpected end of file\n", 1, false},
+		{"full, small", {"kv2pam"}, image, OUTFULL, "",
+		    "kv2pam: ferror '<stdout>': No space left on device\n", 1,
+		    false},
+		{"full, large", {"kv2pam"}, big, OUTFULL, "",
+		    "kv2pam: fwrite: No space left on device\n", 1, false},
+		{"closed", {"kv2pam"}, image, OUTCLOSED, "",
+		    "kv2pam: ferror '<stdout>': Bad file descriptor\n", 1,
+		    false},
+		{"closed, large", {"kv2pam"}, big, OUTCLOSED, "",
+		    "kv2pam: fwrite: Bad file descriptor\n", 1, false},
+	};
+
+	for (const runcase &c : cases) {
+		SCOPED_TRACE(c.name);
+		runresult r = run(KV2PAM, c.args, c.input, c.mode);
+		EXPECT_EQ(r.signal, 0);
+		EXPECT_EQ(r.status, c.status);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(r.out, c.out);
+		if (c.readsnothing) {
+			EXPECT_EQ(r.consumed, 0);
+		}
+	}
+}
+
+TEST(kv2pam, CopiesLargeImagesUnchanged)
+{
+	const std::string image = kvimage(1000, 37, patternpixel);
+	runresult r = run(KV2PAM, {"kv2pam"}, image);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, pamheader(1000, 37) + image.substr(16));
+}

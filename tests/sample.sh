@@ -1,0 +1,4 @@
+#!/bin/sh
+# sample.sh generator sample
+# The sample shipped in examples/ must be exactly what its generator makes.
+"$1" | cmp - "$2"

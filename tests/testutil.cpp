@@ -1,0 +1,177 @@
+#include "tests/testutil.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/common.h"
+
+const char ownname[] = "tests";
+
+/* The harness itself failing leaves nothing to test. */
+static void
+check(bool ok, const char *what)
+{
+	if (!ok) {
+		perror(what);
+		abort();
+	}
+}
+
+static void
+writeall(int fd, const std::string &data)
+{
+	size_t done = 0;
+
+	while (done < data.size()) {
+		ssize_t n = write(fd, data.data() + done, data.size() - done);
+		check(n > 0, "write");
+		done += n;
+	}
+}
+
+runresult
+run(const char *path, const std::vector<std::string> &args,
+    const std::string &input, outmode mode)
+{
+	runresult result{};
+	int in, out[2], err[2], status;
+	pid_t pid;
+
+	/*
+	 * A memory file as standard input shares its offset with the child,
+	 * which tells afterwards how much the child read.
+	 */
+	in = memfd_create("stdin", MFD_CLOEXEC);
+	check(in >= 0, "memfd_create");
+	writeall(in, input);
+	check(lseek(in, 0, SEEK_SET) == 0, "lseek");
+	check(pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe");
+
+	std::vector<char *> argv;
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+
+	pid = fork();
+	check(pid >= 0, "fork");
+	if (pid == 0) {
+		signal(SIGPIPE, SIG_DFL);
+		dup2(in, 0);
+		dup2(err[1], 2);
+		if (mode == OUTPIPE)
+			dup2(out[1], 1);
+		else if (mode == OUTFULL) {
+			int full = open("/dev/full", O_WRONLY);
+			if (full < 0)
+				_exit(127);
+			dup2(full, 1);
+		} else
+			close(1);
+		execv(path, argv.data());
+		_exit(127);
+	}
+	close(out[1]);
+	close(err[1]);
+
+	struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+	std::string *sinks[2] = {&result.out, &result.err};
+	int live = 2;
+	while (live > 0) {
+		check(poll(fds, 2, -1) >= 0 || errno == EINTR, "poll");
+		for (int i = 0; i < 2; i++) {
+			char buffer[65536];
+			ssize_t n;
+
+			if (fds[i].fd < 0 || fds[i].revents == 0)
+				continue;
+			n = read(fds[i].fd, buffer, sizeof buffer);
+			if (n > 0)
+				sinks[i]->append(buffer, n);
+			else {
+				close(fds[i].fd);
+				fds[i].fd = -1;
+				live--;
+			}
+		}
+	}
+	check(waitpid(pid, &status, 0) == pid, "waitpid");
+	result.consumed = lseek(in, 0, SEEK_CUR);
+	close(in);
+	if (WIFEXITED(status))
+		result.status = WEXITSTATUS(status);
+	else {
+		result.status = -1;
+		result.signal = WTERMSIG(status);
+	}
+	return result;
+}
+
+std::string
+capturestderr(const std::function<void()> &fn)
+{
+	int sink, saved;
+	std::string text;
+	char buffer[4096];
+	ssize_t n;
+
+	fflush(stderr);
+	sink = memfd_create("stderr", MFD_CLOEXEC);
+	check(sink >= 0, "memfd_create");
+	saved = dup(2);
+	dup2(sink, 2);
+	fn();
+	fflush(stderr);
+	dup2(saved, 2);
+	close(saved);
+	lseek(sink, 0, SEEK_SET);
+	while ((n = read(sink, buffer, sizeof buffer)) > 0)
+		text.append(buffer, n);
+	close(sink);
+	return text;
+}
+
+static void
+append16(std::string &s, uint16_t value)
+{
+	s += (char)(value >> 8);
+	s += (char)(value & 0xff);
+}
+
+std::string
+kvheader(uint32_t width, uint32_t height)
+{
+	std::string s = "kelvorin";
+
+	append16(s, width >> 16);
+	append16(s, width & 0xffff);
+	append16(s, height >> 16);
+	append16(s, height & 0xffff);
+	return s;
+}
+
+std::string
+kvimage(uint32_t width, uint32_t height,
+    const std::function<pixel(uint32_t, uint32_t)> &f)
+{
+	std::string s = kvheader(width, height);
+
+	for (uint32_t y = 0; y < height; y++)
+		for (uint32_t x = 0; x < width; x++)
+			for (uint16_t sample : f(x, y))
+				append16(s, sample);
+	return s;
+}
+
+pixel
+patternpixel(uint32_t x, uint32_t y)
+{
+	uint16_t base = (uint16_t)(y * 0x1234 + x * 0x0456);
+
+	return {(uint16_t)(base + 0x0102), (uint16_t)(base ^ 0xa5a5),
+	    (uint16_t)(0xfedc - base), (uint16_t)(base * 3 + 0x0f0f)};
+}

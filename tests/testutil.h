@@ -1,0 +1,49 @@
+#ifndef TESTS_TESTUTIL_H_
+#define TESTS_TESTUTIL_H_
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+/* Where a child's standard output goes. */
+enum outmode {
+	OUTPIPE,	/* a pipe that the test reads */
+	OUTFULL,	/* /dev/full: every write fails with ENOSPC */
+	OUTCLOSED	/* descriptor 1 closed */
+};
+
+struct runresult {
+	std::string out;
+	std::string err;
+	int status;	/* exit status, or -1 when a signal ended the child */
+	int signal;	/* the signal that ended it, else 0 */
+	off_t consumed;	/* how far the child read into its standard input */
+};
+
+/*
+ * Runs the program at path with exactly the argument vector args (args[0]
+ * is what the program sees as its name) and input on its standard input.
+ */
+runresult	run(const char *path, const std::vector<std::string> &args,
+		    const std::string &input, outmode mode = OUTPIPE);
+
+/* Everything that fn writes to descriptor 2 while it runs. */
+std::string	capturestderr(const std::function<void()> &fn);
+
+typedef std::array<uint16_t, 4> pixel;
+
+/* A kelvorin header with any dimensions. */
+std::string	kvheader(uint32_t width, uint32_t height);
+
+/* A whole kelvorin image, its pixels given by f(x, y). */
+std::string	kvimage(uint32_t width, uint32_t height,
+		    const std::function<pixel(uint32_t, uint32_t)> &f);
+
+/* A pattern that gives every sample of a small image a distinct value. */
+pixel		patternpixel(uint32_t x, uint32_t y);
+
+#endif
