@@ -39,9 +39,12 @@ TEST(reallocarray, RefusesOnlyProductsThatOverflow)
 
 TEST(reallocarray, KeepsTheBlockWhenRefused)
 {
-	/* volatile, or the compiler refuses the oversized call itself */
+	/*
+	 * volatile, or the compiler refuses the oversized call itself and
+	 * takes every later use of the block for a use after free.
+	 */
 	volatile size_t huge = (size_t)1 << 32;
-	char *block = (char *)reallocarray(nullptr, 4, 2);
+	char *volatile block = (char *)reallocarray(nullptr, 4, 2);
 	ASSERT_NE(block, nullptr);
 	memcpy(block, "kelvorin", 8);
 	EXPECT_EQ(reallocarray(block, huge, huge), nullptr);
