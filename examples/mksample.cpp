@@ -1,7 +1,7 @@
 /*
- * Writes the sample kelvorin image of examples/: a 48 x 32 picture of colour
- * gradients with a disc that fades from opaque to transparent, so that every
- * converter has both colour and alpha to carry.
+ * Writes the picture of examples/sample.png as a kelvorin image: 48 x 32
+ * pixels of colour gradients with a disc that fades from opaque to
+ * transparent, so that every converter has both colour and alpha to carry.
  */
 #include <stdint.h>
 #include <stdio.h>

@@ -1,0 +1,69 @@
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <png.h>
+
+#include "common/common.h"
+#include "png/pngfail.h"
+
+const char ownname[] = "png2kv";
+
+int
+main(int argc, char *argv[])
+{
+	png_structp png;
+	png_infop info;
+	png_bytepp rows;
+	uint32_t width, height, y;
+	size_t count, i;
+	uint16_t *row;
+
+	programname = argv[0];
+	if (argc != 1)
+		fail("usage: %s", displayname());
+
+	png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngfail,
+	    nullptr);
+	info = png_create_info_struct(png);
+	if (png == nullptr || info == nullptr)
+		fail("Failed to initialize libpng");
+	png_init_io(png, stdin);
+	png_set_add_alpha(png, 0xffff, PNG_FILLER_AFTER);
+	png_set_expand_gray_1_2_4_to_8(png);
+	png_set_gray_to_rgb(png);
+	png_set_packing(png);
+	png_read_png(png, info, PNG_TRANSFORM_PACKING | PNG_TRANSFORM_EXPAND,
+	    nullptr);
+
+	width = png_get_image_width(png, info);
+	height = png_get_image_height(png, info);
+	/* In 32 bits, width * 4 would wrap from a width of 2^30 on. */
+	count = (size_t)width * 4;
+
+	row = (uint16_t *)xreallocarray(nullptr, width, 8);
+	rows = png_get_rows(png, info);
+	writeheader(width, height);
+
+	switch (png_get_bit_depth(png, info)) {
+	case 8:
+		/* v * 257 repeats the byte, so it reads the same either way. */
+		for (y = 0; y < height; y++) {
+			for (i = 0; i < count; i++)
+				row[i] = (uint16_t)(rows[y][i] * 257);
+			xfwrite(row, 2, count, stdout);
+		}
+		break;
+	case 16:
+		/* libpng's 16-bit samples are big-endian, as ours are. */
+		for (y = 0; y < height; y++)
+			xfwrite(rows[y], 2, count, stdout);
+		break;
+	default:
+		fail("Invalid bit-depth");
+	}
+
+	png_destroy_read_struct(&png, &info, nullptr);
+
+	return closestream(stdout, "<stdout>");
+}
