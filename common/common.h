@@ -8,9 +8,10 @@
 #include <err.h>
 
 /*
- * libc declares these as well; they come after its headers because glibc
- * marks its reallocarray noexcept and a redeclaration may not precede that.
- * Our definitions take the place of libc's in the whole process.
+ * libc may declare these as well (glibc all but strtonum); they come after
+ * its headers because glibc marks its reallocarray noexcept and a
+ * redeclaration may not precede that. Our definitions take the place of
+ * libc's in the whole process.
  */
 extern "C" {
 void	 warn(const char *, ...) __attribute__((format(printf, 1, 2)));
@@ -46,7 +47,6 @@ long long	 xstrtonum(const char *, long long, long long);
 /* 0, or 1 with the channels left untouched. */
 int	 parsecolour(const char *, uint16_t[3]);
 
-/* The state of one scan of a command line. */
 struct optionscan {
 	const char *const *argv;
 	int	 current;	/* the argument being examined */
