@@ -8,13 +8,15 @@
 #include <err.h>
 
 /*
- * libc declares these as well; they come after its headers because glibc
- * marks its reallocarray noexcept and a redeclaration may not precede that.
- * Our definitions take the place of libc's in the whole process.
+ * libc may declare these as well (glibc all but strtonum); they come after
+ * its headers because glibc marks its reallocarray noexcept and a
+ * redeclaration may not precede that. Our definitions take the place of
+ * libc's in the whole process.
  */
 extern "C" {
 void	 warn(const char *, ...) __attribute__((format(printf, 1, 2)));
 void	*reallocarray(void *, size_t, size_t);
+long long	 strtonum(const char *, long long, long long, const char **);
 }
 
 #define KVMAGIC		"kelvorin"
@@ -39,5 +41,22 @@ void	 xfread(void *, size_t, size_t, FILE *);
 void	 xfwrite(const void *, size_t, size_t, FILE *);
 int	 closestream(FILE *, const char *);
 void	*xreallocarray(void *, size_t, size_t);
+
+long long	 xstrtonum(const char *, long long, long long);
+
+/* 0, or 1 with the channels left untouched. */
+int	 parsecolour(const char *, uint16_t[3]);
+
+struct optionscan {
+	const char *const *argv;
+	int	 current;	/* the argument being examined */
+	int	 letter;	/* its letter last returned; 0 outside an option */
+	int	 remaining;	/* arguments not consumed yet: the operands */
+};
+
+void	 startoptions(struct optionscan *, int, const char *const *);
+int	 nextoption(struct optionscan *);
+/* Null when the letter is the last argument and has no value. */
+const char	*optionvalue(struct optionscan *);
 
 #endif

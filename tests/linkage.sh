@@ -6,7 +6,7 @@ program=$1
 shift
 status=0
 
-for symbol in warn reallocarray; do
+for symbol in warn reallocarray strtonum; do
 	if ! nm -D --defined-only "$program" | awk '{ print $3 }' |
 	    grep -qx "$symbol"; then
 		echo "$program does not export $symbol"

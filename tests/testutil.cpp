@@ -175,3 +175,12 @@ patternpixel(uint32_t x, uint32_t y)
 	return {(uint16_t)(base + 0x0102), (uint16_t)(base ^ 0xa5a5),
 	    (uint16_t)(0xfedc - base), (uint16_t)(base * 3 + 0x0f0f)};
 }
+
+unsigned char
+composited(uint16_t background, uint16_t sample, uint16_t alpha)
+{
+	uint64_t dividend = (uint64_t)background * (65535 - alpha) +
+	    (uint64_t)sample * alpha;
+
+	return (unsigned char)(dividend / (65535 * 257));
+}

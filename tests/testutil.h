@@ -46,4 +46,8 @@ std::string	kvimage(uint32_t width, uint32_t height,
 /* A pattern that gives every sample of a small image a distinct value. */
 pixel		patternpixel(uint32_t x, uint32_t y);
 
+/* A sample laid over a background by alpha and taken to 8 bits. */
+unsigned char	composited(uint16_t background, uint16_t sample,
+		    uint16_t alpha);
+
 #endif
