@@ -49,22 +49,6 @@ refusecompress(void)
 	jpeg_start_compress(&object, TRUE);
 }
 
-/* The library's own text for a message code without parameters. */
-static std::string
-librarymessage(int code)
-{
-	struct jpeg_decompress_struct object;
-	struct jpeg_error_mgr manager;
-	char text[JMSG_LENGTH_MAX];
-
-	object.err = jpeg_std_error(&manager);
-	jpeg_create_decompress(&object);
-	manager.msg_code = code;
-	(*manager.format_message)((j_common_ptr)&object, text);
-	jpeg_destroy_decompress(&object);
-	return text;
-}
-
 struct jpegfailcase {
 	const char *name;
 	const char *programname;
@@ -75,7 +59,7 @@ struct jpegfailcase {
 TEST(jpegfailDeathTest, PrintsOneLineAndExitsOne)
 {
 	const std::string decompressed = jpegdecode(notjpeg).error;
-	const std::string compressed = librarymessage(JERR_EMPTY_IMAGE);
+	const std::string compressed = jpegmessage(JERR_EMPTY_IMAGE);
 	const jpegfailcase cases[] = {
 		{"decompressing", "jpg2kv", refusedecompress, decompressed},
 		{"called by path", "/usr/local/bin/jpg2kv", refusedecompress,

@@ -207,3 +207,19 @@ jpegsegment(const std::string &data, unsigned char code)
 	}
 	return std::string::npos;
 }
+
+std::string
+jpegmessage(int code, int parameter)
+{
+	struct jpeg_decompress_struct object;
+	struct jpeg_error_mgr manager;
+	char text[JMSG_LENGTH_MAX];
+
+	object.err = jpeg_std_error(&manager);
+	jpeg_create_decompress(&object);
+	manager.msg_code = code;
+	manager.msg_parm.i[0] = parameter;
+	(*manager.format_message)((j_common_ptr)&object, text);
+	jpeg_destroy_decompress(&object);
+	return text;
+}

@@ -52,4 +52,7 @@ jpegdecoded	jpegdecode(const std::string &data);
  */
 size_t		jpegsegment(const std::string &data, unsigned char code);
 
+/* The library's own text for a message code and its one number. */
+std::string	jpegmessage(int code, int parameter = 0);
+
 #endif
