@@ -10,17 +10,6 @@ pamheader(uint32_t width, uint32_t height)
 	    "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
 }
 
-struct runcase {
-	const char *name;
-	std::vector<std::string> args;
-	std::string input;
-	outmode mode;
-	std::string out;
-	std::string err;
-	int status;
-	bool readsnothing;
-};
-
 TEST(kv2pam, Runs)
 {
 	const std::string image = kvimage(3, 2, patternpixel);
@@ -82,17 +71,7 @@ TEST(kv2pam, Runs)
 		    "kv2pam: fwrite: Bad file descriptor\n", 1, false},
 	};
 
-	for (const runcase &c : cases) {
-		SCOPED_TRACE(c.name);
-		runresult r = run(KV2PAM, c.args, c.input, c.mode);
-		EXPECT_EQ(r.signal, 0);
-		EXPECT_EQ(r.status, c.status);
-		EXPECT_EQ(r.err, c.err);
-		EXPECT_EQ(r.out, c.out);
-		if (c.readsnothing) {
-			EXPECT_EQ(r.consumed, 0);
-		}
-	}
+	checkruns(KV2PAM, cases);
 }
 
 TEST(kv2pam, CopiesLargeImagesUnchanged)

@@ -35,34 +35,6 @@ clearpixel(uint32_t x, uint32_t y)
 	return {(uint16_t)(4660 + x), (uint16_t)(999 * y), 31000, 0};
 }
 
-struct runcase {
-	const char *name;
-	std::vector<std::string> args;
-	std::string input;
-	outmode mode;
-	std::string out;
-	std::string err;
-	int status;
-	bool readsnothing;
-};
-
-static void
-runcases(const runcase *cases, size_t count)
-{
-	for (size_t i = 0; i < count; i++) {
-		const runcase &c = cases[i];
-		SCOPED_TRACE(c.name);
-		runresult r = run(KV2PPM, c.args, c.input, c.mode);
-		EXPECT_EQ(r.signal, 0);
-		EXPECT_EQ(r.status, c.status);
-		EXPECT_EQ(r.err, c.err);
-		EXPECT_EQ(r.out, c.out);
-		if (c.readsnothing) {
-			EXPECT_EQ(r.consumed, 0);
-		}
-	}
-}
-
 TEST(kv2ppm, CommandLines)
 {
 	/* A transparent pixel shows the background alone. */
@@ -152,7 +124,7 @@ TEST(kv2ppm, CommandLines)
 		    "usage: ppm [-b colour]\n", 1, true},
 	};
 
-	runcases(cases, sizeof cases / sizeof cases[0]);
+	checkruns(KV2PPM, cases);
 }
 
 TEST(kv2ppm, Images)
@@ -214,7 +186,7 @@ TEST(kv2ppm, Images)
 		    "kv2ppm: fwrite: Bad file descriptor\n", 1, false},
 	};
 
-	runcases(cases, sizeof cases / sizeof cases[0]);
+	checkruns(KV2PPM, cases);
 }
 
 TEST(kv2ppm, EveryAlphaOverEveryBackground)

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "common/common.h"
 
 const char ownname[] = "tests";
@@ -109,6 +111,24 @@ run(const char *path, const std::vector<std::string> &args,
 		result.signal = WTERMSIG(status);
 	}
 	return result;
+}
+
+void
+checkruns(const char *path, const runcase *cases, size_t count)
+{
+	for (size_t i = 0; i < count; i++) {
+		const runcase &c = cases[i];
+
+		SCOPED_TRACE(c.name);
+		runresult r = run(path, c.args, c.input, c.mode);
+		EXPECT_EQ(r.signal, 0);
+		EXPECT_EQ(r.status, c.status);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(r.out, c.out);
+		if (c.readsnothing) {
+			EXPECT_EQ(r.consumed, 0);
+		}
+	}
 }
 
 std::string

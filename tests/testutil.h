@@ -31,6 +31,27 @@ struct runresult {
 runresult	run(const char *path, const std::vector<std::string> &args,
 		    const std::string &input, outmode mode = OUTPIPE);
 
+/* One run of a program and the whole outcome it must have. */
+struct runcase {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	outmode mode;
+	std::string out;
+	std::string err;
+	int status;
+	bool readsnothing;	/* not a byte of the input may be read */
+};
+
+/* Runs every case through the program at path and compares outcomes. */
+void		checkruns(const char *path, const runcase *cases, size_t count);
+
+template <size_t N> void
+checkruns(const char *path, const runcase (&cases)[N])
+{
+	checkruns(path, cases, N);
+}
+
 /* Everything that fn writes to descriptor 2 while it runs. */
 std::string	capturestderr(const std::function<void()> &fn);
 
