@@ -6,15 +6,7 @@
 
 #include <vector>
 
-/* The fixtures are the tests' ground: a harness failure leaves nothing. */
-static void
-check(bool ok, const char *what)
-{
-	if (!ok) {
-		perror(what);
-		abort();
-	}
-}
+#include "tests/testutil.h"
 
 static int
 components(J_COLOR_SPACE space)

@@ -19,23 +19,6 @@ typedef std::array<uint16_t, 3> colour;
 static const colour white = {65535, 65535, 65535};
 static const colour black = {0, 0, 0};
 
-/* A kelvorin image laid over a background: rows of 8-bit RGB. */
-static std::string
-compositedimage(uint32_t width, uint32_t height,
-    const std::function<pixel(uint32_t, uint32_t)> &f, const colour &bg)
-{
-	std::string rgb;
-
-	for (uint32_t y = 0; y < height; y++)
-		for (uint32_t x = 0; x < width; x++) {
-			pixel p = f(x, y);
-
-			for (int c = 0; c < 3; c++)
-				rgb += (char)composited(bg[c], p[c], p[3]);
-		}
-	return rgb;
-}
-
 /* What libjpeg makes of 8-bit RGB rows with kv2jpg's parameters. */
 static std::string
 reference(uint32_t width, uint32_t height, const std::string &rgb,
@@ -124,8 +107,9 @@ TEST(kv2jpg, WritesTheLibrarysDatastream)
 
 	for (const kv2jpgcommand &c : cases) {
 		SCOPED_TRACE(c.name);
-		std::string expected = reference(width, height,
-		    compositedimage(width, height, translucent, c.background),
+		std::string rows = compositedrows(width, height, translucent,
+		    c.background.data());
+		std::string expected = reference(width, height, rows,
 		    c.quality, c.optimise);
 		runresult r = run(KV2JPG, c.args, input + "trailing");
 		EXPECT_EQ(r.status, 0);
@@ -244,7 +228,8 @@ TEST(kv2jpg, DecodesToTheCompositedImage)
 	EXPECT_TRUE(jpegdecode(plain.out).rgb == jpegdecode(optimised.out).rgb);
 
 	/* A higher quality comes closer to the composited input. */
-	const std::string truth = compositedimage(width, height, translucent, white);
+	const std::string truth = compositedrows(width, height, translucent,
+	    white.data());
 	double previous = 1e9;
 	for (const char *quality : {"5", "50", "95"}) {
 		SCOPED_TRACE(quality);

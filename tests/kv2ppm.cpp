@@ -12,23 +12,6 @@ ppmheader(uint32_t width, uint32_t height)
 	    "\n255\n";
 }
 
-/* The rows that the image of f gives over the background. */
-static std::string
-ppmrows(uint32_t width, uint32_t height,
-    const std::function<pixel(uint32_t, uint32_t)> &f,
-    const uint16_t background[3])
-{
-	std::string s;
-
-	for (uint32_t y = 0; y < height; y++)
-		for (uint32_t x = 0; x < width; x++) {
-			pixel p = f(x, y);
-			for (int c = 0; c < 3; c++)
-				s += (char)composited(background[c], p[c], p[3]);
-		}
-	return s;
-}
-
 static pixel
 clearpixel(uint32_t x, uint32_t y)
 {
@@ -132,7 +115,7 @@ TEST(kv2ppm, Images)
 	static const uint16_t whitebg[3] = {65535, 65535, 65535};
 	static const uint16_t blackbg[3] = {0, 0, 0};
 	const std::string image = kvimage(3, 2, patternpixel);
-	const std::string rows = ppmrows(3, 2, patternpixel, whitebg);
+	const std::string rows = compositedrows(3, 2, patternpixel, whitebg);
 	const std::string big = kvimage(3000, 20, patternpixel);
 	const std::string eof = "kv2ppm: fread: Unexpected end of file\n";
 
@@ -140,8 +123,8 @@ TEST(kv2ppm, Images)
 		{"over white", {"kv2ppm"}, image, OUTPIPE,
 		    ppmheader(3, 2) + rows, "", 0, false},
 		{"over black", {"kv2ppm", "-b", "000"}, image, OUTPIPE,
-		    ppmheader(3, 2) + ppmrows(3, 2, patternpixel, blackbg), "",
-		    0, false},
+		    ppmheader(3, 2) + compositedrows(3, 2, patternpixel,
+		    blackbg), "", 0, false},
 		{"opaque red", {"kv2ppm", "-b", "123"},
 		    kvimage(1, 1, [](uint32_t, uint32_t) {
 			return pixel{65535, 0, 0, 65535};
@@ -224,7 +207,7 @@ TEST(kv2ppm, EveryAlphaOverEveryBackground)
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.err, "");
 		std::string want = ppmheader(4096, 16) +
-		    ppmrows(4096, 16, f, c.background);
+		    compositedrows(4096, 16, f, c.background);
 		/* The first difference, not megabytes of both outputs. */
 		EXPECT_EQ(r.out.size(), want.size());
 		EXPECT_EQ(std::mismatch(r.out.begin(), r.out.end(),

@@ -15,7 +15,7 @@
 const char ownname[] = "tests";
 
 /* The harness itself failing leaves nothing to test. */
-static void
+void
 check(bool ok, const char *what)
 {
 	if (!ok) {
@@ -203,4 +203,22 @@ composited(uint16_t background, uint16_t sample, uint16_t alpha)
 	    (uint64_t)sample * alpha;
 
 	return (unsigned char)(dividend / (65535 * 257));
+}
+
+std::string
+compositedrows(uint32_t width, uint32_t height,
+    const std::function<pixel(uint32_t, uint32_t)> &f,
+    const uint16_t background[3])
+{
+	std::string rgb;
+
+	for (uint32_t y = 0; y < height; y++)
+		for (uint32_t x = 0; x < width; x++) {
+			pixel p = f(x, y);
+
+			for (int c = 0; c < 3; c++)
+				rgb += (char)composited(background[c], p[c],
+				    p[3]);
+		}
+	return rgb;
 }

@@ -52,6 +52,9 @@ checkruns(const char *path, const runcase (&cases)[N])
 	checkruns(path, cases, N);
 }
 
+/* Aborts with perror(what) unless ok: the harness itself has failed. */
+void		check(bool ok, const char *what);
+
 /* Everything that fn writes to descriptor 2 while it runs. */
 std::string	capturestderr(const std::function<void()> &fn);
 
@@ -70,5 +73,10 @@ pixel		patternpixel(uint32_t x, uint32_t y);
 /* A sample laid over a background by alpha and taken to 8 bits. */
 unsigned char	composited(uint16_t background, uint16_t sample,
 		    uint16_t alpha);
+
+/* The 8-bit RGB rows of the image of f laid over the background. */
+std::string	compositedrows(uint32_t width, uint32_t height,
+		    const std::function<pixel(uint32_t, uint32_t)> &f,
+		    const uint16_t background[3]);
 
 #endif
