@@ -23,7 +23,8 @@ cd "$dir" || exit 1
 PATH=$build:$PATH
 export PATH
 
-# image width height: a kelvorin image made of the sample's first pixels
+# image width height: a kelvorin image made of the sample's first pixels;
+# width and height are each under 256, to fit one byte of the header
 "$mksample" > sample.kv || exit 1
 image()
 {
