@@ -409,7 +409,7 @@ statusfield(pid_t pid, const std::string &field)
 
 /*
  * Starts the program with its input on a pipe that stays empty until it
- * waits in a read; returns the Seccomp line of its status from then, and
+ * waits in a read; returns the Seccomp lines of its status from then, and
  * the outcome of the run once the pipe has had the input.
  */
 static std::string
@@ -446,7 +446,8 @@ runafterwaiting(const confinedrun &c, runresult *result)
 			break;
 		usleep(1000);
 	}
-	seccomp = statusfield(pid, "Seccomp");
+	seccomp = statusfield(pid, "Seccomp") + "\n" +
+	    statusfield(pid, "Seccomp_filters");
 
 	/* The output may outgrow a pipe while the input is written. */
 	signal(SIGPIPE, SIG_IGN);
@@ -491,6 +492,22 @@ runafterwaiting(const confinedrun &c, runresult *result)
 	result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 	result->signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 	return seccomp;
+}
+
+/*
+ * What a child of this process shows once it has confined itself: one
+ * filter more than this process has, which may run under one already.
+ */
+static std::string
+confinedstatus(void)
+{
+	std::string filters = statusfield(getpid(), "Seccomp_filters");
+	size_t tab = filters.find('\t');
+
+	if (tab == std::string::npos)
+		return "Seccomp:\t2\n";
+	return "Seccomp:\t2\nSeccomp_filters:\t" +
+	    std::to_string(std::stoi(filters.substr(tab + 1)) + 1);
 }
 
 static std::string
@@ -571,6 +588,7 @@ TEST(confine, EveryProgramWaitsForInputConfined)
 	/* kv2jpg's parameters are jpeg_set_defaults' for RGB input. */
 	const jpegsettings jpeg = {width, height, JCS_YCbCr, 90, 2, 2, false};
 	const std::string datastream = jpegimage(jpeg, patternsample);
+	const std::string confined = confinedstatus();
 
 	const confinedrun runs[] = {
 		{"kv2pam", KV2PAM, {"kv2pam"}, image,
@@ -593,7 +611,7 @@ TEST(confine, EveryProgramWaitsForInputConfined)
 	for (const confinedrun &c : runs) {
 		SCOPED_TRACE(c.name);
 		runresult r{};
-		EXPECT_EQ(runafterwaiting(c, &r), "Seccomp:\t2");
+		EXPECT_EQ(runafterwaiting(c, &r), confined);
 		EXPECT_EQ(r.signal, 0);
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.err, "");
