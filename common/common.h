@@ -35,6 +35,9 @@ const char	*displayname(void);
 /* Never returns: prints the line and exits with status 1. */
 [[noreturn]] void fail(const char *, ...) __attribute__((format(printf, 1, 2)));
 
+/* From here on the process can only use its standard streams and memory. */
+void	 confine(void);
+
 void	 readheader(uint32_t *, uint32_t *);
 void	 writeheader(uint32_t, uint32_t);
 void	 xfread(void *, size_t, size_t, FILE *);

@@ -21,6 +21,7 @@ main(int argc, char *argv[])
 	programname = argv[0];
 	if (argc != 1)
 		fail("usage: %s", displayname());
+	confine();
 
 	/* In place before the object exists, so that creation fails through it. */
 	object.err = jpeg_std_error(&manager);

@@ -19,6 +19,7 @@ main(int argc, char *argv[])
 	programname = argv[0];
 	if (argc != 1)
 		fail("usage: %s", displayname());
+	confine();
 
 	readheader(&width, &height);
 

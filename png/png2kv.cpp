@@ -22,6 +22,7 @@ main(int argc, char *argv[])
 	programname = argv[0];
 	if (argc != 1)
 		fail("usage: %s", displayname());
+	confine();
 
 	png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngfail,
 	    nullptr);

@@ -38,6 +38,7 @@ main(int argc, char *argv[])
 	}
 	if (scan.remaining != 0)
 		showusage();
+	confine();
 
 	readheader(&width, &height);
 
