@@ -360,8 +360,8 @@ TEST(png2kv, Runs)
  * Headers that claim huge images over a few bytes of image data.  Whatever
  * the claim, the run costs little: the allocator refuses the image at once,
  * or grants it without touching it and libpng runs out of data in the
- * first rows.  Until then png2kv allocated each row apart, and one of these
- * cost 4 GB and 20 s.
+ * first rows.  The bound is far below what allocating each row apart costs
+ * (png_read_png's way): at least a page a row, 4 GB for a million rows.
  */
 TEST(png2kv, FailsCheaplyOnHugeClaims)
 {
@@ -375,7 +375,7 @@ TEST(png2kv, FailsCheaplyOnHugeClaims)
 		int depth;
 		int colourtype;
 		int interlace;
-		bool mayrefuse;	/* whether an allocator grants it varies */
+		bool mayrefuse;	/* large enough that an allocator may */
 	} cases[] = {
 		{"1e6 x 1e6 RGBA 16", 1000000, 1000000, 16,
 		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, true},
@@ -389,9 +389,6 @@ TEST(png2kv, FailsCheaplyOnHugeClaims)
 		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7, true},
 		{"46340 x 46340 RGBA 16", 46340, 46340, 16,
 		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, true},
-		/* The passes must not spread into the rows they skip. */
-		{"46340 x 46340 RGBA 16 interlaced", 46340, 46340, 16,
-		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7, true},
 		{"1 x 1e6 RGBA 16", 1, 1000000, 16, PNG_COLOR_TYPE_RGB_ALPHA,
 		    PNG_INTERLACE_NONE, false},
 		{"1e6 x 1 RGBA 16", 1000000, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA,
@@ -408,8 +405,7 @@ TEST(png2kv, FailsCheaplyOnHugeClaims)
 
 		/*
 		 * The line stands alone: these headers draw no warning from
-		 * libpng, so one would be a fault of its own, such as the
-		 * interlace handling left off.
+		 * libpng, so a line before it would be a fault of its own.
 		 */
 		std::string err = r.err;
 		long bound = boundkb;
