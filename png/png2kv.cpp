@@ -14,9 +14,10 @@ main(int argc, char *argv[])
 {
 	png_structp png;
 	png_infop info;
+	png_bytep image;
 	png_bytepp rows;
 	uint32_t width, height, y;
-	size_t count, i;
+	size_t count, rowbytes, i;
 	uint16_t *row;
 
 	programname = argv[0];
@@ -34,16 +35,31 @@ main(int argc, char *argv[])
 	png_set_expand_gray_1_2_4_to_8(png);
 	png_set_gray_to_rgb(png);
 	png_set_packing(png);
-	png_read_png(png, info, PNG_TRANSFORM_PACKING | PNG_TRANSFORM_EXPAND,
-	    nullptr);
+	png_set_expand(png);
+	png_read_info(png, info);
+	/* png_read_image would turn this on itself, but with a warning. */
+	png_set_interlace_handling(png);
+	png_read_update_info(png, info);
 
 	width = png_get_image_width(png, info);
 	height = png_get_image_height(png, info);
 	/* In 32 bits, width * 4 would wrap from a width of 2^30 on. */
 	count = (size_t)width * 4;
 
+	/*
+	 * One block for the whole image, whatever the header claims: a size
+	 * the allocator cannot grant is refused here and at once, and one it
+	 * grants costs only the pages that real image data fills.
+	 */
+	rowbytes = png_get_rowbytes(png, info);
+	image = (png_bytep)xreallocarray(nullptr, height, rowbytes);
+	rows = (png_bytepp)xreallocarray(nullptr, height, sizeof *rows);
+	for (y = 0; y < height; y++)
+		rows[y] = image + y * rowbytes;
+	png_read_image(png, rows);
+	png_read_end(png, info);
+
 	row = (uint16_t *)xreallocarray(nullptr, width, 8);
-	rows = png_get_rows(png, info);
 	writeheader(width, height);
 
 	switch (png_get_bit_depth(png, info)) {

@@ -1,3 +1,5 @@
+#include <stdint.h>
+
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -342,5 +344,87 @@ TEST(png2kv, Runs)
 		if (c.readsnothing) {
 			EXPECT_EQ(r.consumed, 0);
 		}
+	}
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define SANITIZED
+#endif
+
+/*
+ * Headers that claim huge images over a few bytes of image data.  Whatever
+ * the claim, the run costs little: the allocator refuses the image at once,
+ * or grants it without touching it and libpng runs out of data in the
+ * first rows.  The bound is far below what allocating each row apart costs
+ * (png_read_png's way): at least a page a row, 4 GB for a million rows.
+ */
+TEST(png2kv, FailsCheaplyOnHugeClaims)
+{
+	const std::string refused = "png2kv: reallocarray: Out of memory\n";
+	const std::string shortdata = "png2kv: libpng: Not enough image data\n";
+	const long boundkb = 256 * 1024;
+	static const struct {
+		const char *name;
+		uint32_t width;
+		uint32_t height;
+		int depth;
+		int colourtype;
+		int interlace;
+		bool mayrefuse;	/* large enough that an allocator may */
+	} cases[] = {
+		{"1e6 x 1e6 RGBA 16", 1000000, 1000000, 16,
+		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, true},
+		{"1e6 x 1e6 RGBA 8", 1000000, 1000000, 8,
+		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, true},
+		{"1e6 x 1e6 grey 1", 1000000, 1000000, 1, PNG_COLOR_TYPE_GRAY,
+		    PNG_INTERLACE_NONE, true},
+		{"1e6 x 1e6 palette 8", 1000000, 1000000, 8,
+		    PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, true},
+		{"1e6 x 1e6 RGBA 16 interlaced", 1000000, 1000000, 16,
+		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7, true},
+		{"46340 x 46340 RGBA 16", 46340, 46340, 16,
+		    PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, true},
+		{"1 x 1e6 RGBA 16", 1, 1000000, 16, PNG_COLOR_TYPE_RGB_ALPHA,
+		    PNG_INTERLACE_NONE, false},
+		{"1e6 x 1 RGBA 16", 1000000, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA,
+		    PNG_INTERLACE_NONE, false},
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		runresult r = run(PNG2KV, {"png2kv"}, claimingpng(c.width,
+		    c.height, c.depth, c.colourtype, c.interlace));
+		EXPECT_EQ(r.signal, 0);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.out, "");
+
+		/*
+		 * The line stands alone: these headers draw no warning from
+		 * libpng, so a line before it would be a fault of its own.
+		 */
+		std::string err = r.err;
+		long bound = boundkb;
+#ifdef SANITIZED
+		/*
+		 * The sanitizer's allocator announces each block it refuses
+		 * on a line of its own, and fills the shadow of each block it
+		 * grants: a byte for every 8 bytes of the decoded image.
+		 */
+		while (err.compare(0, 2, "==") == 0 &&
+		    err.find("AddressSanitizer failed to allocate") <
+		    err.find('\n'))
+			err.erase(0, err.find('\n') + 1);
+		if (err != refused)
+			bound += (long)((uint64_t)c.width * c.height *
+			    (c.depth == 16 ? 8 : 4) / 8 / 1024);
+#endif
+		EXPECT_TRUE(err == shortdata || (c.mayrefuse && err == refused))
+		    << r.err;
+		EXPECT_LE(r.maxrss, bound);
 	}
 }

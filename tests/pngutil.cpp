@@ -167,6 +167,26 @@ makeihdr(uint32_t width, uint32_t height, int depth, int colourtype,
 	return makechunk("IHDR", data);
 }
 
+std::string
+claimingpng(uint32_t width, uint32_t height, int depth, int colourtype,
+    int interlace)
+{
+	std::string png = pngsignature() + makeihdr(width, height, depth,
+	    colourtype, interlace);
+	const Bytef zeros[16] = {};
+	Bytef data[64];
+	uLongf length = sizeof data;
+
+	if (colourtype == PNG_COLOR_TYPE_PALETTE)
+		png += makechunk("PLTE", std::string(3 << depth, '\0'));
+	if (compress(data, &length, zeros, sizeof zeros) != Z_OK) {
+		fprintf(stderr, "pngutil: compress failed\n");
+		abort();
+	}
+	png += makechunk("IDAT", std::string((const char *)data, length));
+	return png + makechunk("IEND", "");
+}
+
 static uint32_t
 get32(const std::string &s, size_t at)
 {

@@ -48,6 +48,14 @@ std::string	makeihdr(uint32_t width, uint32_t height, int depth,
 		    int colourtype, int interlace);
 
 /*
+ * A PNG whose header claims the image described, while its image data is
+ * only the few bytes that compress() makes of 16 zero bytes.  A palette
+ * image gets a PLTE chunk of black entries before it.
+ */
+std::string	claimingpng(uint32_t width, uint32_t height, int depth,
+		    int colourtype, int interlace);
+
+/*
  * The chunks after the signature, in order; walking stops after IEND, at
  * the end of the data, or at a chunk that the data cuts short.  *end is
  * where the walk stopped.

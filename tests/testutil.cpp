@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +44,7 @@ run(const char *path, const std::vector<std::string> &args,
 	runresult result{};
 	int in, out[2], err[2], status;
 	pid_t pid;
+	struct rusage usage;
 
 	/*
 	 * A memory file as standard input shares its offset with the child,
@@ -101,7 +103,8 @@ run(const char *path, const std::vector<std::string> &args,
 			}
 		}
 	}
-	check(waitpid(pid, &status, 0) == pid, "waitpid");
+	check(wait4(pid, &status, 0, &usage) == pid, "wait4");
+	result.maxrss = usage.ru_maxrss;
 	result.consumed = lseek(in, 0, SEEK_CUR);
 	close(in);
 	if (WIFEXITED(status))

@@ -22,6 +22,7 @@ struct runresult {
 	int status;	/* exit status, or -1 when a signal ended the child */
 	int signal;	/* the signal that ended it, else 0 */
 	off_t consumed;	/* how far the child read into its standard input */
+	long maxrss;	/* the child's peak resident memory in kilobytes */
 };
 
 /*
