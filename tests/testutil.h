@@ -16,6 +16,13 @@ enum outmode {
 	OUTCLOSED	/* descriptor 1 closed */
 };
 
+/* What a child's standard input is. */
+enum inmode {
+	INFILE,		/* a file, whose offset the children share */
+	INPIPE,		/* a pipe, written as fast as it is read */
+	INTRICKLE	/* a pipe that never holds more than one byte */
+};
+
 struct runresult {
 	std::string out;
 	std::string err;
@@ -24,12 +31,28 @@ struct runresult {
 	off_t consumed;	/* how far the child read into its standard input */
 };
 
+/* A program to run: its path, its whole argument vector, its output. */
+struct invocation {
+	const char *path;
+	std::vector<std::string> args;
+	outmode mode;
+};
+
 /*
  * Runs the program at path with exactly the argument vector args (args[0]
  * is what the program sees as its name) and input on its standard input.
  */
 runresult	run(const char *path, const std::vector<std::string> &args,
 		    const std::string &input, outmode mode = OUTPIPE);
+
+/*
+ * Runs the programs one after the other on one standard input that holds
+ * input, as `{ a; b; } < file` or `producer | { a; b; }` would. On a pipe
+ * only the last result's consumed is known (what the pipe still held after
+ * it is left out); the others' are -1.
+ */
+std::vector<runresult>	runseries(const std::vector<invocation> &programs,
+			    const std::string &input, inmode in);
 
 /* One run of a program and the whole outcome it must have. */
 struct runcase {
