@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "common/common.h"
+#include "tests/jpegutil.h"
+#include "tests/pngutil.h"
 #include "tests/testutil.h"
 
 TEST(reallocarray, RefusesOnlyProductsThatOverflow)
@@ -123,3 +125,283 @@ TEST(closestream, OneLineAndResult)
 
 	programname = nullptr;
 }
+
+static uint16_t
+get16(const std::string &s, size_t at)
+{
+	return (uint16_t)((unsigned char)s[at] << 8 | (unsigned char)s[at + 1]);
+}
+
+static uint32_t
+get32(const std::string &s, size_t at)
+{
+	return (uint32_t)get16(s, at) << 16 | get16(s, at + 2);
+}
+
+/* What kv2pam or kv2ppm writes for the header and the first rows of image. */
+static std::string
+pnmoutput(const std::string &program, const std::string &image,
+    uint32_t rows)
+{
+	uint32_t width = get32(image, 8), height = get32(image, 12);
+	size_t end = 16 + (size_t)rows * width * 8;
+	std::string s;
+
+	if (program == "kv2pam")
+		return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
+		    std::to_string(height) + "\nDEPTH 4\nMAXVAL 65535\n"
+		    "TUPLTYPE RGB_ALPHA\nENDHDR\n" + image.substr(16, end - 16);
+	s = "P6\n" + std::to_string(width) + " " + std::to_string(height) +
+	    "\n255\n";
+	for (size_t at = 16; at < end; at += 8)
+		for (int c = 0; c < 3; c++)
+			s += (char)composited(65535, get16(image, at + 2 * c),
+			    get16(image, at + 6));
+	return s;
+}
+
+static bool
+computable(const invocation &program)
+{
+	return program.args[0] == "kv2pam" || program.args[0] == "kv2ppm";
+}
+
+/*
+ * The whole output of the program for image. kv2pam's and kv2ppm's is
+ * worked out here; kv2png's and kv2jpg's is the program's own, from a file,
+ * once its decoding has been checked against the image.
+ */
+static std::string
+wholeoutput(const invocation &program, const std::string &image)
+{
+	uint32_t width = get32(image, 8), height = get32(image, 12);
+
+	if (computable(program))
+		return pnmoutput(program.args[0], image, height);
+
+	runresult r = run(program.path, program.args, image);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	if (program.args[0] == "kv2png") {
+		decodedpng d = readpng(r.out);
+		EXPECT_EQ(d.width, width);
+		EXPECT_EQ(d.height, height);
+		EXPECT_TRUE(d.pixels == image.substr(16))
+		    << "the PNG's pixels differ from the image's";
+	} else {
+		jpegdecoded d = jpegdecode(r.out);
+		EXPECT_EQ(d.error, "");
+		EXPECT_EQ(d.width, width);
+		EXPECT_EQ(d.height, height);
+	}
+	return r.out;
+}
+
+static std::string
+modename(inmode mode)
+{
+	return mode == INFILE ? "file" : mode == INPIPE ? "pipe" :
+	    "pipe, a byte at a time";
+}
+
+/* Row widths that the stream layer treats differently. */
+static const uint32_t narrowrow = 7;		/* gathered in blocks */
+static const uint32_t belowdirect = KVDIRECTSIZE / 8 - 1;
+static const uint32_t atdirect = KVDIRECTSIZE / 8;
+static const uint32_t widerthanblock = KVBLOCKSIZE / 8 + 3;
+/* Enough narrow rows to fill the block twice and end inside a third. */
+static const uint32_t manyrows = 2 * KVBLOCKSIZE / (narrowrow * 8) + 5;
+
+static pixel
+otherpixel(uint32_t x, uint32_t y)
+{
+	pixel p = patternpixel(y, x);
+
+	p[3] = (uint16_t)(x * 40503 + y * 9);
+	return p;
+}
+
+static const invocation exporters[] = {
+	{KV2PAM, {"kv2pam"}, OUTPIPE},
+	{KV2PPM, {"kv2ppm"}, OUTPIPE},
+	{KV2PNG, {"kv2png"}, OUTPIPE},
+	{KV2JPG, {"kv2jpg"}, OUTPIPE},
+};
+
+/* Names the row in failure messages. */
+static void
+PrintTo(const invocation &program, std::ostream *os)
+{
+	*os << program.args[0];
+}
+
+class exporterstream : public testing::TestWithParam<invocation> {
+};
+
+TEST_P(exporterstream, ReadsImagesBackToBack)
+{
+	static const struct {
+		const char *name;
+		uint32_t width[2], height[2];
+		bool trickles;	/* small enough to arrive a byte at a time */
+		bool pnmonly;	/* an empty image, which the codecs refuse */
+	} cases[] = {
+		{"small", {3, 5}, {2, 1}, true, false},
+		{"narrow rows, then direct ones", {narrowrow, atdirect},
+		    {manyrows, 3}, false, false},
+		{"rows wider than the block, then of one pixel",
+		    {widerthanblock, 1}, {2, manyrows}, false, false},
+		{"rows just below direct, then narrow", {belowdirect, narrowrow},
+		    {12, 3}, false, false},
+		{"height 0, then small", {5, 2}, {0, 2}, true, true},
+		{"width 0, then small", {0, 2}, {7, 2}, true, true},
+	};
+	const invocation &program = GetParam();
+
+	for (const auto &c : cases) {
+		if (c.pnmonly && !computable(program))
+			continue;
+		SCOPED_TRACE(c.name);
+		const std::string a = kvimage(c.width[0], c.height[0],
+		    patternpixel);
+		const std::string b = kvimage(c.width[1], c.height[1],
+		    otherpixel);
+		const std::string expected[2] = {wholeoutput(program, a),
+		    wholeoutput(program, b)};
+
+		for (inmode mode : {INFILE, INPIPE, INTRICKLE}) {
+			if (mode == INTRICKLE && !c.trickles)
+				continue;
+			SCOPED_TRACE(modename(mode));
+			std::vector<runresult> r = runseries({program, program},
+			    a + b + "trailing", mode);
+			for (int i = 0; i < 2; i++) {
+				SCOPED_TRACE(i == 0 ? "first" : "second");
+				EXPECT_EQ(r[i].signal, 0);
+				EXPECT_EQ(r[i].status, 0);
+				EXPECT_EQ(r[i].err, "");
+				EXPECT_TRUE(r[i].out == expected[i])
+				    << "the outputs differ";
+			}
+			if (mode == INFILE) {
+				EXPECT_EQ(r[0].consumed, (off_t)a.size());
+			}
+			EXPECT_EQ(r[1].consumed, (off_t)(a.size() + b.size()));
+		}
+	}
+}
+
+TEST_P(exporterstream, StopsWhereTheInputIsCut)
+{
+	static const size_t narrow = (size_t)narrowrow * 8;
+	static const size_t direct = (size_t)atdirect * 8;
+	static const size_t wide = (size_t)widerthanblock * 8;
+	static const struct {
+		const char *name;
+		uint32_t width, height;
+		size_t cut;		/* the input bytes that are left */
+		uint32_t rows;		/* complete rows among them */
+		bool trickles;
+	} cases[] = {
+		{"in the header", 3, 2, 9, 0, true},
+		{"after the header", 3, 2, 16, 0, true},
+		{"inside a row", 3, 2, 16 + 24 + 10, 1, true},
+		{"at a row boundary", 3, 4, 16 + 2 * 24, 2, true},
+		{"before the last byte", 3, 2, 16 + 47, 1, true},
+		{"inside a block", narrowrow, manyrows,
+		    16 + KVBLOCKSIZE + KVBLOCKSIZE / 2 + 5,
+		    (uint32_t)((KVBLOCKSIZE + KVBLOCKSIZE / 2 + 5) / narrow),
+		    false},
+		{"at the end of a block", narrowrow, manyrows, 16 + KVBLOCKSIZE,
+		    (uint32_t)(KVBLOCKSIZE / narrow), false},
+		{"in the last block", narrowrow, manyrows,
+		    16 + (size_t)manyrows * narrow - 3, manyrows - 1, false},
+		{"inside a direct row", atdirect, 4, 16 + 2 * direct + 1000, 2,
+		    false},
+		{"inside a row wider than the block", widerthanblock, 3,
+		    16 + wide + KVBLOCKSIZE / 2, 1, false},
+	};
+	const invocation &program = GetParam();
+	const std::string eof = program.args[0] +
+	    ": fread: Unexpected end of file\n";
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const std::string image = kvimage(c.width, c.height,
+		    patternpixel);
+		const std::string input = image.substr(0, c.cut);
+		std::string expected;
+
+		/* kv2png and kv2jpg leave what their libraries had written. */
+		if (c.cut < 16)
+			expected = "";
+		else if (computable(program))
+			expected = pnmoutput(program.args[0], image, c.rows);
+		else
+			expected = wholeoutput(program, image);
+
+		for (inmode mode : {INFILE, INPIPE, INTRICKLE}) {
+			if (mode == INTRICKLE && !c.trickles)
+				continue;
+			SCOPED_TRACE(modename(mode));
+			runresult r = runseries({program}, input, mode)[0];
+			EXPECT_EQ(r.signal, 0);
+			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.err, eof);
+			if (computable(program) || c.cut < 16) {
+				EXPECT_TRUE(r.out == expected)
+				    << "the outputs differ";
+			} else {
+				EXPECT_TRUE(expected.compare(0, r.out.size(),
+				    r.out) == 0) << "not the start of the "
+				    "whole image's output";
+			}
+			EXPECT_EQ(r.consumed, (off_t)input.size());
+		}
+	}
+}
+
+/*
+ * The peak resident set in KiB of a run of the program on input, measured
+ * away from this large process by peakrss.
+ */
+static long
+peakkib(const invocation &program, const std::string &input)
+{
+	std::vector<std::string> args = {"peakrss", program.path};
+	long kib;
+
+	args.insert(args.end(), program.args.begin(), program.args.end());
+	runresult r = run(PEAKRSS, args, input);
+	EXPECT_EQ(r.status, 0);
+	kib = strtol(r.err.c_str(), nullptr, 10);
+	EXPECT_EQ(r.err, std::to_string(kib) + "\n");
+	return kib;
+}
+
+TEST_P(exporterstream, MemoryDoesNotGrowWithHeight)
+{
+	static const struct {
+		const char *name;
+		uint32_t width, fewrows, manyrows;
+	} cases[] = {
+		{"gathered rows", 256, 256, 4096},
+		{"direct rows", atdirect, 32, 512},
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		long few = peakkib(GetParam(), kvimage(c.width, c.fewrows,
+		    patternpixel));
+		long many = peakkib(GetParam(), kvimage(c.width, c.manyrows,
+		    patternpixel));
+		/* A row kept per row read would add megabytes. */
+		EXPECT_LT(many - few, 512) << few << " KiB, then " << many
+		    << " KiB";
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(stream, exporterstream, testing::ValuesIn(exporters),
+    [](const testing::TestParamInfo<invocation> &info) {
+	return info.param.args[0];
+});
