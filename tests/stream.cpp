@@ -1,6 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +69,35 @@ TEST(xreallocarrayDeathTest, FailsOnOverflow)
 	EXPECT_EXIT(xreallocarray(nullptr, (size_t)1 << 32, (size_t)1 << 32),
 	    testing::ExitedWithCode(1),
 	    testing::Eq("kv2pam: reallocarray: Out of memory\n"));
+	programname = nullptr;
+}
+
+TEST(xfreadDeathTest, OtherStreamsKeepTheirOwnReading)
+{
+	static char data[] = "kelvorin";
+	unsigned char buffer[8];
+	FILE *f = fmemopen(data, 8, "r");
+
+	ASSERT_NE(f, nullptr);
+	programname = "kv2pam";
+	xfread(buffer, 4, 2, f);
+	EXPECT_EQ(memcmp(buffer, "kelvorin", 8), 0);
+	EXPECT_EXIT(xfread(buffer, 1, 1, f), testing::ExitedWithCode(1),
+	    testing::Eq("kv2pam: fread: Unexpected end of file\n"));
+	fclose(f);
+	programname = nullptr;
+}
+
+TEST(xfwriteDeathTest, OtherStreamsKeepTheirOwnWriting)
+{
+	FILE *f = fopen("/dev/full", "w");
+
+	ASSERT_NE(f, nullptr);
+	setvbuf(f, nullptr, _IONBF, 0);
+	programname = "kv2pam";
+	EXPECT_EXIT(xfwrite("kelvorin", 4, 2, f), testing::ExitedWithCode(1),
+	    testing::Eq("kv2pam: fwrite: No space left on device\n"));
+	fclose(f);
 	programname = nullptr;
 }
 
@@ -405,3 +440,198 @@ INSTANTIATE_TEST_SUITE_P(stream, exporterstream, testing::ValuesIn(exporters),
     [](const testing::TestParamInfo<invocation> &info) {
 	return info.param.args[0];
 });
+
+/* A 16-bit RGBA PNG of one row, width pixels wide. */
+static std::string
+pngrow(uint32_t width)
+{
+	pngpicture p{};
+
+	p.width = width;
+	p.height = 1;
+	p.colourtype = PNG_COLOR_TYPE_RGB_ALPHA;
+	p.depth = 16;
+	for (uint32_t i = 0; i < width * 4; i++)
+		p.samples.push_back((uint16_t)(i * 0x9e37));
+	return writepng(p);
+}
+
+TEST(stream, WriteFailuresKeepTheirMessages)
+{
+	/*
+	 * Output that fits in the block fails when closestream writes it,
+	 * more output or a row that goes straight through fails in xfwrite.
+	 * %s stands for the system's error text.
+	 */
+	static const uint32_t ppmdirect = KVDIRECTSIZE / 3;
+	static const uint32_t ppmrows = KVBLOCKSIZE / (100 * 3) + 1;
+	const struct {
+		const char *name;
+		invocation program;
+		std::string input;
+		std::string err;
+	} cases[] = {
+		{"a text header only", {KV2PAM, {"kv2pam"}, OUTPIPE},
+		    kvheader(5, 0), "kv2pam: ferror '<stdout>': %s\n"},
+		{"rows within a block", {KV2PAM, {"kv2pam"}, OUTPIPE},
+		    kvimage(3, 2, patternpixel),
+		    "kv2pam: ferror '<stdout>': %s\n"},
+		{"rows beyond a block", {KV2PAM, {"kv2pam"}, OUTPIPE},
+		    kvimage(narrowrow, manyrows, patternpixel),
+		    "kv2pam: fwrite: %s\n"},
+		{"a direct row", {KV2PAM, {"kv2pam"}, OUTPIPE},
+		    kvimage(atdirect, 1, patternpixel), "kv2pam: fwrite: %s\n"},
+		{"cut, rows within a block", {KV2PAM, {"kv2pam"}, OUTPIPE},
+		    kvimage(3, 2, patternpixel).substr(0, 50),
+		    "kv2pam: fread: Unexpected end of file\n"},
+		{"rows within a block", {KV2PPM, {"kv2ppm"}, OUTPIPE},
+		    kvimage(100, 3, patternpixel),
+		    "kv2ppm: ferror '<stdout>': %s\n"},
+		{"rows beyond a block", {KV2PPM, {"kv2ppm"}, OUTPIPE},
+		    kvimage(100, ppmrows, patternpixel), "kv2ppm: fwrite: %s\n"},
+		{"a direct row", {KV2PPM, {"kv2ppm"}, OUTPIPE},
+		    kvimage(ppmdirect, 1, patternpixel), "kv2ppm: fwrite: %s\n"},
+		{"rows within a block", {PNG2KV, {"png2kv"}, OUTPIPE},
+		    pngrow(100), "png2kv: ferror '<stdout>': %s\n"},
+		{"a direct row after the header", {PNG2KV, {"png2kv"}, OUTPIPE},
+		    pngrow(atdirect), "png2kv: fwrite: %s\n"},
+		{"a direct row after the header", {JPG2KV, {"jpg2kv"}, OUTPIPE},
+		    jpegimage({atdirect, 2, JCS_YCbCr, 75, 2, 2, false}),
+		    "jpg2kv: fwrite: %s\n"},
+	};
+	static const struct {
+		outmode mode;
+		const char *text;
+	} outputs[] = {
+		{OUTFULL, "No space left on device"},
+		{OUTCLOSED, "Bad file descriptor"},
+	};
+
+	for (const auto &c : cases) {
+		for (const auto &o : outputs) {
+			SCOPED_TRACE(c.program.args[0] + ", " + c.name + ", " +
+			    o.text);
+			std::string err = c.err;
+			size_t at = err.find("%s");
+			if (at != std::string::npos)
+				err.replace(at, 2, o.text);
+			runresult r = run(c.program.path, c.program.args,
+			    c.input, o.mode);
+			EXPECT_EQ(r.signal, 0);
+			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.err, err);
+		}
+	}
+}
+
+static volatile sig_atomic_t ticks;
+
+static void
+tick(int)
+{
+	ticks = ticks + 1;
+}
+
+/*
+ * Copies a kelvorin image from standard input to standard output through
+ * the stream layer, as the importers write and the exporters read, while
+ * a timer interrupts its reads and writes; exits 0 when every call came
+ * back whole and the timer did fire.
+ */
+[[noreturn]] static void
+copyunderfire(void)
+{
+	struct sigaction action {};
+	struct itimerval timer = {{0, 100}, {0, 100}};
+	uint32_t width, height;
+	unsigned char *row;
+	int status;
+
+	action.sa_handler = tick;	/* no SA_RESTART: calls fail with EINTR */
+	sigaction(SIGALRM, &action, nullptr);
+	setitimer(ITIMER_REAL, &timer, nullptr);
+
+	programname = "copy";
+	readheader(&width, &height);
+	row = (unsigned char *)xreallocarray(nullptr, width, 8);
+	writeheader(width, height);
+	for (uint32_t y = 0; y < height; y++) {
+		xfread(row, 2, (size_t)width * 4, stdin);
+		xfwrite(row, 2, (size_t)width * 4, stdout);
+	}
+	status = closestream(stdout, "<stdout>");
+
+	timer = {};
+	setitimer(ITIMER_REAL, &timer, nullptr);
+	_exit(status == 0 && ticks > 0 ? 0 : 3);
+}
+
+TEST(stream, KeepsEveryByteThroughInterruptions)
+{
+	static const struct {
+		const char *name;
+		uint32_t width, height;
+	} cases[] = {
+		{"gathered rows", narrowrow, manyrows},
+		{"direct rows", atdirect, 12},
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const std::string image = kvimage(c.width, c.height,
+		    patternpixel);
+		const std::string input = image + "trailing";
+		std::string out, left;
+		int in[2], outpipe[2], status;
+		pid_t writer, copier;
+		char buffer[4096];
+		ssize_t n;
+
+		/* A slow writer and a slow reader keep the copier waiting. */
+		ASSERT_EQ(pipe(in), 0);
+		ASSERT_EQ(pipe(outpipe), 0);
+		fflush(stdout);
+		fflush(stderr);
+		if ((writer = fork()) == 0) {
+			close(in[0]);
+			close(outpipe[0]);
+			close(outpipe[1]);
+			for (size_t done = 0; done < input.size(); done += n) {
+				usleep(20);
+				n = write(in[1], input.data() + done,
+				    std::min(input.size() - done, (size_t)5000));
+				if (n <= 0)
+					_exit(1);
+			}
+			_exit(0);
+		}
+		ASSERT_GT(writer, 0);
+		close(in[1]);
+		if ((copier = fork()) == 0) {
+			dup2(in[0], 0);
+			dup2(outpipe[1], 1);
+			close(in[0]);
+			close(outpipe[0]);
+			close(outpipe[1]);
+			copyunderfire();
+		}
+		ASSERT_GT(copier, 0);
+		close(outpipe[1]);
+
+		while ((n = read(outpipe[0], buffer, sizeof buffer)) > 0) {
+			out.append(buffer, n);
+			usleep(20);
+		}
+		close(outpipe[0]);
+		ASSERT_EQ(waitpid(copier, &status, 0), copier);
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+		    << "status " << status;
+		while ((n = read(in[0], buffer, sizeof buffer)) > 0)
+			left.append(buffer, n);
+		close(in[0]);
+		ASSERT_EQ(waitpid(writer, &status, 0), writer);
+		EXPECT_EQ(status, 0);
+		EXPECT_TRUE(out == image) << "the copy differs";
+		EXPECT_EQ(left, "trailing");
+	}
+}
