@@ -8,9 +8,9 @@
 /*
  * Standard input and output of the kelvorin data bypass stdio. Its stream
  * reads ahead, so the bytes after an image would be gone from a pipe, and
- * it moves every row through its own small buffer. Here the image is read
- * exactly, and rows move in large blocks or straight between the
- * descriptor and the program's buffer.
+ * it splits a large row into several calls and copies part of it through
+ * its own small buffer. Here the image is read exactly, and rows move in
+ * large blocks or straight between the descriptor and the program's buffer.
  */
 
 static unsigned char *inblock;
