@@ -1,6 +1,25 @@
 #include "common/common.h"
 
+#include <errno.h>
+#include <limits.h>
 #include <string.h>
+#include <unistd.h>
+
+/*
+ * Standard input and output of the kelvorin data bypass stdio. Its stream
+ * reads ahead, so the bytes after an image would be gone from a pipe, and
+ * it splits a large row into several calls and copies part of it through
+ * its own small buffer. Here the image is read exactly, and rows move in
+ * large blocks or straight between the descriptor and the program's buffer.
+ */
+
+static unsigned char *inblock;
+static size_t inhead, intail;	/* read ahead and not handed out yet */
+static uint64_t inleft;		/* of the image, not read from descriptor 0 */
+
+static unsigned char *outblock;
+static size_t outlength;
+static int outerror;		/* the first failure on descriptor 1 */
 
 static uint32_t
 getbe32(const unsigned char *p)
@@ -18,16 +37,160 @@ putbe32(unsigned char *p, uint32_t value)
 	p[3] = value;
 }
 
+static size_t
+smaller(size_t a, uint64_t b)
+{
+	return b < a ? (size_t)b : a;
+}
+
+/* One read of at most n bytes, n > 0; the end of the input ends the run. */
+static size_t
+readsome(unsigned char *buffer, size_t n)
+{
+	ssize_t got;
+
+	while ((got = read(0, buffer, smaller(n, SSIZE_MAX))) == -1 &&
+	    errno == EINTR)
+		;
+	if (got == -1)
+		fail("fread:");
+	if (got == 0)
+		fail("fread: Unexpected end of file");
+	inleft -= smaller(got, inleft);
+	return got;
+}
+
+static void
+readin(unsigned char *buffer, size_t n)
+{
+	size_t take, limit;
+
+	take = smaller(n, intail - inhead);
+	if (take > 0) {
+		memcpy(buffer, inblock + inhead, take);
+		inhead += take;
+		buffer += take;
+		n -= take;
+	}
+	if (n == 0)
+		return;
+
+	/*
+	 * A large request, or one that takes the rest of the image, gains
+	 * nothing from the block. Neither reads more than was asked for.
+	 */
+	if (n >= KVDIRECTSIZE || n >= inleft) {
+		while (n > 0) {
+			take = readsome(buffer, n);
+			buffer += take;
+			n -= take;
+		}
+		return;
+	}
+
+	/* Read ahead, but never past the image's last byte. */
+	if (inblock == nullptr)
+		inblock = (unsigned char *)xreallocarray(nullptr, KVBLOCKSIZE,
+		    1);
+	limit = smaller(KVBLOCKSIZE, inleft);
+	inhead = intail = 0;
+	while (intail < n)
+		intail += readsome(inblock + intail, limit - intail);
+	memcpy(buffer, inblock, n);
+	inhead = n;
+}
+
+/* 0, or -1 with errno set and noted. */
+static int
+writeall(const unsigned char *p, size_t n)
+{
+	ssize_t done;
+
+	while (n > 0) {
+		if ((done = write(1, p, smaller(n, SSIZE_MAX))) == -1) {
+			if (errno == EINTR)
+				continue;
+			if (outerror == 0)
+				outerror = errno;
+			return -1;
+		}
+		p += done;
+		n -= done;
+	}
+	return 0;
+}
+
+static int
+flushout(void)
+{
+	size_t n = outlength;
+
+	/* Written or lost: a block that failed is not tried again at exit. */
+	outlength = 0;
+	return writeall(outblock, n);
+}
+
+/* After fail, exit still delivers the rows written so far. */
+static void
+flushatexit(void)
+{
+	flushout();
+}
+
+/* 0, or -1 with errno set. */
+static int
+writeout(const unsigned char *p, size_t n)
+{
+	size_t take;
+
+	if (n == 0)
+		return 0;
+
+	/*
+	 * What stdio holds, a printed text header, was written before this
+	 * and must go first; the block then never holds anything older than
+	 * stdio's buffer, so the block is written first when both hold some.
+	 */
+	if (fflush(stdout) == EOF && outerror == 0)
+		outerror = errno;
+
+	if (n >= KVDIRECTSIZE) {
+		if (outlength > 0 && flushout() != 0)
+			return -1;
+		return writeall(p, n);
+	}
+	if (outblock == nullptr) {
+		outblock = (unsigned char *)xreallocarray(nullptr, KVBLOCKSIZE,
+		    1);
+		atexit(flushatexit);
+	}
+	while (n > 0) {
+		take = smaller(KVBLOCKSIZE - outlength, n);
+		memcpy(outblock + outlength, p, take);
+		outlength += take;
+		p += take;
+		n -= take;
+		if (outlength == KVBLOCKSIZE && flushout() != 0)
+			return -1;
+	}
+	return 0;
+}
+
 void
 readheader(uint32_t *width, uint32_t *height)
 {
 	unsigned char header[KVHEADERLEN];
+	uint64_t area;
 
 	xfread(header, 4, 4, stdin);
 	if (memcmp(header, KVMAGIC, KVMAGICLEN) != 0)
 		fail("Invalid magic value");
 	*width = getbe32(header + 8);
 	*height = getbe32(header + 12);
+
+	/* 2^32 x 2^32 x 8 does not fit, and an image that large never ends. */
+	area = (uint64_t)*width * *height;
+	inleft = area > UINT64_MAX / 8 ? UINT64_MAX : area * 8;
 }
 
 void
@@ -35,8 +198,8 @@ writeheader(uint32_t width, uint32_t height)
 {
 	unsigned char field[4];
 
-	/* A failed write sets the error indicator, which closestream reports. */
-	fputs(KVMAGIC, stdout);
+	/* A failed write is noted, and closestream reports it. */
+	writeout((const unsigned char *)KVMAGIC, KVMAGICLEN);
 	putbe32(field, width);
 	xfwrite(field, 4, 1, stdout);
 	putbe32(field, height);
@@ -46,6 +209,10 @@ writeheader(uint32_t width, uint32_t height)
 void
 xfread(void *buffer, size_t size, size_t count, FILE *stream)
 {
+	if (stream == stdin) {
+		readin((unsigned char *)buffer, size * count);
+		return;
+	}
 	if (fread(buffer, size, count, stream) == count)
 		return;
 	if (ferror(stream))
@@ -56,6 +223,11 @@ xfread(void *buffer, size_t size, size_t count, FILE *stream)
 void
 xfwrite(const void *buffer, size_t size, size_t count, FILE *stream)
 {
+	if (stream == stdout) {
+		if (writeout((const unsigned char *)buffer, size * count) != 0)
+			fail("fwrite:");
+		return;
+	}
 	if (fwrite(buffer, size, count, stream) != count)
 		fail("fwrite:");
 }
@@ -65,9 +237,14 @@ closestream(FILE *stream, const char *name)
 {
 	int failed = 0;
 
+	/* The block's bytes are older than anything stdio still holds. */
+	if (stream == stdout)
+		flushout();
 	/* The indicator also holds the writes whose results nobody checked. */
 	fflush(stream);
-	if (ferror(stream)) {
+	if (ferror(stream) || (stream == stdout && outerror != 0)) {
+		if (stream == stdout && outerror != 0)
+			errno = outerror;
 		warn("ferror '%s':", name);
 		failed = 1;
 	}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/common.h"
 #include "tests/jpegutil.h"
 #include "tests/testutil.h"
 
@@ -207,8 +208,9 @@ TEST(jpg2kv, Refuses)
 	const jpegsettings settings = {40, 24, JCS_YCbCr, 80, 2, 2, false};
 	const std::string jpeg = jpegimage(settings);
 	const std::string small = jpegimage({8, 8, JCS_YCbCr, 75, 2, 2, false});
-	const std::string big = jpegimage({300, 20, JCS_YCbCr, 75, 2, 2,
-	    false});
+	/* More than a block of output, in rows that the block gathers. */
+	const std::string big = jpegimage({300, KVBLOCKSIZE / 2400 + 1,
+	    JCS_YCbCr, 75, 2, 2, false});
 	const std::string cmyk = jpegimage({8, 8, JCS_CMYK, 90, 1, 1, false});
 	const std::string ycck = jpegimage({8, 8, JCS_YCCK, 90, 1, 1, false});
 	const std::string notjpeg = kvimage(2, 2, patternpixel);

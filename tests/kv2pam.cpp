@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/common.h"
 #include "tests/testutil.h"
 
 static std::string
@@ -14,7 +15,9 @@ TEST(kv2pam, Runs)
 {
 	const std::string image = kvimage(3, 2, patternpixel);
 	const std::string pixels = image.substr(16);
-	const std::string big = kvimage(300, 20, patternpixel);
+	/* More than a block of output, in rows that the block gathers. */
+	const std::string big = kvimage(300, KVBLOCKSIZE / 2400 + 1,
+	    patternpixel);
 	const std::string usage = "usage: kv2pam\n";
 
 	const runcase cases[] = {

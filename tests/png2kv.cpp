@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/common.h"
 #include "tests/pngutil.h"
 #include "tests/testutil.h"
 
@@ -254,7 +255,9 @@ TEST(png2kv, Runs)
 	const pngpicture picture = makepicture(rgb, 5, 3, false);
 	const std::string png = writepng(picture);
 	const std::string image = expectedimage(picture);
-	const std::string big = writepng(makepicture(rgba, 300, 40, false));
+	/* More than a block of output, in rows that the block gathers. */
+	const std::string big = writepng(makepicture(rgba, 300,
+	    KVBLOCKSIZE / 2400 + 1, false));
 	const std::string usage = "usage: png2kv\n";
 	const std::string readerror = "png2kv: libpng: Read Error\n";
 	size_t idat = png.find("IDAT") - 4;

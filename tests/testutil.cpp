@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,27 +38,50 @@ writeall(int fd, const std::string &data)
 	}
 }
 
-runresult
-run(const char *path, const std::vector<std::string> &args,
-    const std::string &input, outmode mode)
+/*
+ * Writes input into the pipe and exits; with trickle, one byte at a time,
+ * each only once the pipe is empty again, so that every read gets one byte.
+ * It stops early when no reader is left.
+ */
+static pid_t
+feed(int pipefd[2], const std::string &input, bool trickle)
+{
+	size_t done = 0;
+	ssize_t n;
+	int held;
+	pid_t pid;
+
+	pid = fork();
+	check(pid >= 0, "fork");
+	if (pid != 0)
+		return pid;
+	signal(SIGPIPE, SIG_IGN);
+	close(pipefd[0]);
+	while (done < input.size()) {
+		n = write(pipefd[1], input.data() + done,
+		    trickle ? 1 : input.size() - done);
+		if (n < 0)
+			_exit(0);
+		done += n;
+		while (trickle && ioctl(pipefd[1], FIONREAD, &held) == 0 &&
+		    held > 0)
+			usleep(20);
+	}
+	_exit(0);
+}
+
+static runresult
+runone(const invocation &program, int in)
 {
 	runresult result{};
-	int in, out[2], err[2], status;
+	int out[2], err[2], status;
 	pid_t pid;
 	struct rusage usage;
 
-	/*
-	 * A memory file as standard input shares its offset with the child,
-	 * which tells afterwards how much the child read.
-	 */
-	in = memfd_create("stdin", MFD_CLOEXEC);
-	check(in >= 0, "memfd_create");
-	writeall(in, input);
-	check(lseek(in, 0, SEEK_SET) == 0, "lseek");
 	check(pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe");
 
 	std::vector<char *> argv;
-	for (const std::string &arg : args)
+	for (const std::string &arg : program.args)
 		argv.push_back(const_cast<char *>(arg.c_str()));
 	argv.push_back(nullptr);
 
@@ -67,16 +91,16 @@ run(const char *path, const std::vector<std::string> &args,
 		signal(SIGPIPE, SIG_DFL);
 		dup2(in, 0);
 		dup2(err[1], 2);
-		if (mode == OUTPIPE)
+		if (program.mode == OUTPIPE)
 			dup2(out[1], 1);
-		else if (mode == OUTFULL) {
+		else if (program.mode == OUTFULL) {
 			int full = open("/dev/full", O_WRONLY);
 			if (full < 0)
 				_exit(127);
 			dup2(full, 1);
 		} else
 			close(1);
-		execv(path, argv.data());
+		execv(program.path, argv.data());
 		_exit(127);
 	}
 	close(out[1]);
@@ -105,8 +129,6 @@ run(const char *path, const std::vector<std::string> &args,
 	}
 	check(wait4(pid, &status, 0, &usage) == pid, "wait4");
 	result.maxrss = usage.ru_maxrss;
-	result.consumed = lseek(in, 0, SEEK_CUR);
-	close(in);
 	if (WIFEXITED(status))
 		result.status = WEXITSTATUS(status);
 	else {
@@ -114,6 +136,61 @@ run(const char *path, const std::vector<std::string> &args,
 		result.signal = WTERMSIG(status);
 	}
 	return result;
+}
+
+std::vector<runresult>
+runseries(const std::vector<invocation> &programs, const std::string &input,
+    inmode mode)
+{
+	std::vector<runresult> results;
+	int in, fds[2];
+	pid_t writer = -1;
+
+	if (mode == INFILE) {
+		/*
+		 * A memory file as standard input shares its offset with the
+		 * children, which tells afterwards how much each one read.
+		 */
+		in = memfd_create("stdin", MFD_CLOEXEC);
+		check(in >= 0, "memfd_create");
+		writeall(in, input);
+		check(lseek(in, 0, SEEK_SET) == 0, "lseek");
+	} else {
+		check(pipe2(fds, O_CLOEXEC) == 0, "pipe");
+		writer = feed(fds, input, mode == INTRICKLE);
+		close(fds[1]);
+		in = fds[0];
+	}
+
+	for (const invocation &program : programs) {
+		results.push_back(runone(program, in));
+		results.back().consumed = mode == INFILE ?
+		    lseek(in, 0, SEEK_CUR) : -1;
+	}
+
+	if (mode != INFILE) {
+		/* What the children left in the pipe, until the writer ends. */
+		off_t left = 0;
+		char buffer[65536];
+		ssize_t n;
+		int status;
+
+		while ((n = read(in, buffer, sizeof buffer)) > 0)
+			left += n;
+		check(n == 0, "read");
+		check(waitpid(writer, &status, 0) == writer, "waitpid");
+		if (!results.empty())
+			results.back().consumed = (off_t)input.size() - left;
+	}
+	close(in);
+	return results;
+}
+
+runresult
+run(const char *path, const std::vector<std::string> &args,
+    const std::string &input, outmode mode)
+{
+	return runseries({{path, args, mode}}, input, INFILE)[0];
 }
 
 void

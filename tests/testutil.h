@@ -16,13 +16,28 @@ enum outmode {
 	OUTCLOSED	/* descriptor 1 closed */
 };
 
+/* What a child's standard input is. */
+enum inmode {
+	INFILE,		/* a file, whose offset the children share */
+	INPIPE,		/* a pipe, written as fast as it is read */
+	INTRICKLE	/* a pipe that never holds more than one byte */
+};
+
 struct runresult {
 	std::string out;
 	std::string err;
 	int status;	/* exit status, or -1 when a signal ended the child */
 	int signal;	/* the signal that ended it, else 0 */
 	off_t consumed;	/* how far the child read into its standard input */
-	long maxrss;	/* the child's peak resident memory in kilobytes */
+	long maxrss;	/* the child's peak resident memory in kilobytes; fork
+			   hands down the test process's own as a floor (peakrss) */
+};
+
+/* A program to run: its path, its whole argument vector, its output. */
+struct invocation {
+	const char *path;
+	std::vector<std::string> args;
+	outmode mode;
 };
 
 /*
@@ -31,6 +46,15 @@ struct runresult {
  */
 runresult	run(const char *path, const std::vector<std::string> &args,
 		    const std::string &input, outmode mode = OUTPIPE);
+
+/*
+ * Runs the programs one after the other on one standard input that holds
+ * input, as `{ a; b; } < file` or `producer | { a; b; }` would. On a pipe
+ * only the last result's consumed is known (what the pipe still held after
+ * it is left out); the others' are -1.
+ */
+std::vector<runresult>	runseries(const std::vector<invocation> &programs,
+			    const std::string &input, inmode in);
 
 /* One run of a program and the whole outcome it must have. */
 struct runcase {
