@@ -51,6 +51,14 @@ void	 confine(void);
 void	 readheader(uint32_t *, uint32_t *);
 void	 writeheader(uint32_t, uint32_t);
 void	 xfread(void *, size_t, size_t, FILE *);
+/* How many rows of size bytes move at a time: a block's worth, or one. */
+size_t	 rowbatch(size_t);
+/*
+ * Reads up to count rows of size bytes from standard input into a buffer
+ * of rowbatch(size) rows, at least one row: when the input ends or fails,
+ * the whole rows that came first are returned and the next read reports it.
+ */
+size_t	 xreadrows(void *, size_t, size_t);
 void	 xfwrite(const void *, size_t, size_t, FILE *);
 int	 closestream(FILE *, const char *);
 void	*xreallocarray(void *, size_t, size_t);

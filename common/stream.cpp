@@ -16,6 +16,7 @@
 static unsigned char *inblock;
 static size_t inhead, intail;	/* read ahead and not handed out yet */
 static uint64_t inleft;		/* of the image, not read from descriptor 0 */
+static int infailure;		/* errno of a failed read, -1 at the end */
 
 static unsigned char *outblock;
 static size_t outlength;
@@ -43,49 +44,62 @@ smaller(size_t a, uint64_t b)
 	return b < a ? (size_t)b : a;
 }
 
-/* One read of at most n bytes, n > 0; the end of the input ends the run. */
+/*
+ * One read of at most n bytes, n > 0. At the end of the input, or when the
+ * read fails, 0, and the failure waits in infailure for failread: the rows
+ * that did arrive are handed out first.
+ */
 static size_t
 readsome(unsigned char *buffer, size_t n)
 {
 	ssize_t got;
 
+	if (infailure != 0)
+		return 0;
 	while ((got = read(0, buffer, smaller(n, SSIZE_MAX))) == -1 &&
 	    errno == EINTR)
 		;
-	if (got == -1)
-		fail("fread:");
-	if (got == 0)
-		fail("fread: Unexpected end of file");
+	if (got <= 0) {
+		infailure = got == 0 ? -1 : errno;
+		return 0;
+	}
 	inleft -= smaller(got, inleft);
 	return got;
 }
 
-static void
+[[noreturn]] static void
+failread(void)
+{
+	if (infailure == -1)
+		fail("fread: Unexpected end of file");
+	errno = infailure;
+	fail("fread:");
+}
+
+/* n bytes, or fewer when the input ended or failed. */
+static size_t
 readin(unsigned char *buffer, size_t n)
 {
-	size_t take, limit;
+	size_t take, done, limit, got;
 
 	take = smaller(n, intail - inhead);
 	if (take > 0) {
 		memcpy(buffer, inblock + inhead, take);
 		inhead += take;
-		buffer += take;
-		n -= take;
 	}
-	if (n == 0)
-		return;
+	done = take;
+	if (done == n)
+		return n;
 
 	/*
 	 * A large request, or one that takes the rest of the image, gains
 	 * nothing from the block. Neither reads more than was asked for.
 	 */
-	if (n >= KVDIRECTSIZE || n >= inleft) {
-		while (n > 0) {
-			take = readsome(buffer, n);
-			buffer += take;
-			n -= take;
-		}
-		return;
+	if (n - done >= KVDIRECTSIZE || n - done >= inleft) {
+		while (done < n && (got = readsome(buffer + done,
+		    n - done)) > 0)
+			done += got;
+		return done;
 	}
 
 	/* Read ahead, but never past the image's last byte. */
@@ -94,10 +108,13 @@ readin(unsigned char *buffer, size_t n)
 		    1);
 	limit = smaller(KVBLOCKSIZE, inleft);
 	inhead = intail = 0;
-	while (intail < n)
-		intail += readsome(inblock + intail, limit - intail);
-	memcpy(buffer, inblock, n);
-	inhead = n;
+	while (intail < n - done && (got = readsome(inblock + intail,
+	    limit - intail)) > 0)
+		intail += got;
+	take = smaller(n - done, intail);
+	memcpy(buffer + done, inblock, take);
+	inhead = take;
+	return done + take;
 }
 
 /* 0, or -1 with errno set and noted. */
@@ -210,7 +227,9 @@ void
 xfread(void *buffer, size_t size, size_t count, FILE *stream)
 {
 	if (stream == stdin) {
-		readin((unsigned char *)buffer, size * count);
+		if (readin((unsigned char *)buffer, size * count) !=
+		    size * count)
+			failread();
 		return;
 	}
 	if (fread(buffer, size, count, stream) == count)
@@ -218,6 +237,26 @@ xfread(void *buffer, size_t size, size_t count, FILE *stream)
 	if (ferror(stream))
 		fail("fread:");
 	fail("fread: Unexpected end of file");
+}
+
+size_t
+xreadrows(void *buffer, size_t size, size_t count)
+{
+	size_t rows;
+
+	if (count > rowbatch(size))
+		count = rowbatch(size);
+	if (size == 0)
+		return count;
+	if ((rows = readin((unsigned char *)buffer, size * count) / size) == 0)
+		failread();
+	return rows;
+}
+
+size_t
+rowbatch(size_t size)
+{
+	return size > 0 && size < KVBLOCKSIZE ? KVBLOCKSIZE / size : 1;
 }
 
 void

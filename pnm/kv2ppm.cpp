@@ -17,8 +17,9 @@ main(int argc, char *argv[])
 {
 	uint16_t background[3] = {65535, 65535, 65535};
 	struct optionscan scan;
-	uint32_t width, height, y;
+	uint32_t width, height, y, n;
 	unsigned char *in, *out;
+	size_t size;
 	const char *value;
 	int letter;
 
@@ -42,17 +43,21 @@ main(int argc, char *argv[])
 
 	readheader(&width, &height);
 
-	in = (unsigned char *)xreallocarray(nullptr, width, 8);
-	out = (unsigned char *)xreallocarray(nullptr, width, 3);
+	/* Rows move a block's worth at a time. */
+	size = (size_t)width * 8;
+	in = (unsigned char *)xreallocarray(nullptr, rowbatch(size), size);
+	out = (unsigned char *)xreallocarray(nullptr, rowbatch(size),
+	    (size_t)width * 3);
 	printf("P6\n%u %u\n255\n", width, height);
 
 	/* The rows of a zero-width image are empty, however many it claims. */
 	if (width == 0)
 		height = 0;
-	for (y = 0; y < height; y++) {
-		xfread(in, 2, (size_t)width * 4, stdin);
-		compositerow(in, width, background, out);
-		xfwrite(out, 1, (size_t)width * 3, stdout);
+	for (y = 0; y < height; y += n) {
+		n = xreadrows(in, size, height - y);
+		/* Several rows only while they fit a block: no overflow. */
+		compositerow(in, n * width, background, out);
+		xfwrite(out, (size_t)width * 3, n, stdout);
 	}
 
 	return closestream(stdout, "<stdout>");

@@ -635,3 +635,24 @@ TEST(stream, KeepsEveryByteThroughInterruptions)
 		EXPECT_EQ(left, "trailing");
 	}
 }
+
+TEST(stream, ReportsAFailedRead)
+{
+	for (const invocation &program : exporters) {
+		SCOPED_TRACE(program.args[0]);
+		/* A directory opens for reading, but every read fails. */
+		const std::string command = std::string(program.path) +
+		    " < / 2>&1";
+		std::string out;
+		char buffer[256];
+		size_t n;
+		FILE *p;
+
+		ASSERT_NE(p = popen(command.c_str(), "r"), nullptr);
+		while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+			out.append(buffer, n);
+		EXPECT_EQ(pclose(p), 1 << 8);
+		EXPECT_EQ(out, std::string(program.path) +
+		    ": fread: Is a directory\n");
+	}
+}
