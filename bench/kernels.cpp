@@ -32,7 +32,8 @@ kelvorinrow(bool opaque)
 	std::vector<unsigned char> row(WIDTH * 8);
 
 	for (size_t i = 0; i < row.size(); i++)
-		row[i] = opaque && i % 8 >= 6 ? 0xff : (unsigned char)byte(random);
+		row[i] = opaque && i % 8 >= 6 ? 0xff :
+		    (unsigned char)byte(random);
 	return row;
 }
 

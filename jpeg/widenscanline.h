@@ -18,7 +18,7 @@
 #define SCANLINEPIXEL	3
 #endif
 
-/* A decoded row of width pixels, SCANLINEPIXEL bytes each, to a kelvorin row. */
+/* A decoded row of width pixels, SCANLINEPIXEL bytes each, to kelvorin. */
 void	widenscanline(const unsigned char *, uint32_t, unsigned char *);
 
 /* The same from 3 bytes a pixel, as the plain library delivers them. */

@@ -75,8 +75,9 @@ hasavx2(void)
 }
 
 /*
- * Two pixels as read, composited over the background (b, g, r, 0 in each
- * half): the quotient in each lane, 0 to 255, alpha's lane meaningless.
+ * Two pixels as read, composited over the background (red, green, blue and
+ * 0 for each pixel): the quotient in each lane, 0 to 255, alpha's lane
+ * meaningless.
  */
 static inline SSE41 __m128i
 blendsse41(__m128i pixels, __m128i background)
@@ -84,6 +85,7 @@ blendsse41(__m128i pixels, __m128i background)
 	const __m128i swap = _mm_setr_epi8(SWAP);
 	const __m128i spread = _mm_setr_epi8(SPREAD);
 	const __m128i one = _mm_set1_epi16(1);
+	const __m128i by257 = _mm_set1_epi16((short)0xff01);
 	__m128i s, a, rest, low, lows, high, y;
 
 	s = _mm_shuffle_epi8(pixels, swap);
@@ -93,7 +95,10 @@ blendsse41(__m128i pixels, __m128i background)
 	low = _mm_add_epi16(_mm_mullo_epi16(background, rest), lows);
 	high = _mm_add_epi16(_mm_mulhi_epu16(background, rest),
 	    _mm_mulhi_epu16(s, a));
-	/* The low halves carried if and only if their sum is below lows. */
+	/*
+	 * The low halves carried exactly when their sum came out below lows:
+	 * then the saturating difference is not 0, and the minimum makes it 1.
+	 */
 	high = _mm_add_epi16(high, _mm_min_epu16(_mm_subs_epu16(lows, low),
 	    one));
 	/*
@@ -102,7 +107,7 @@ blendsse41(__m128i pixels, __m128i background)
 	 * which the instruction rounds up in 17 bits.
 	 */
 	y = _mm_add_epi16(high, _mm_srli_epi16(_mm_avg_epu16(low, high), 15));
-	return _mm_srli_epi16(_mm_mulhi_epu16(y, _mm_set1_epi16(-255)), 8);
+	return _mm_srli_epi16(_mm_mulhi_epu16(y, by257), 8);
 }
 
 /* Opaque pixels: b x 0 + s x 65535 over 65535 x 257 is s / 257. */
@@ -110,9 +115,10 @@ static inline SSE41 __m128i
 opaquesse41(__m128i pixels)
 {
 	const __m128i swap = _mm_setr_epi8(SWAP);
+	const __m128i by257 = _mm_set1_epi16((short)0xff01);
 
 	return _mm_srli_epi16(_mm_mulhi_epu16(_mm_shuffle_epi8(pixels, swap),
-	    _mm_set1_epi16(-255)), 8);
+	    by257), 8);
 }
 
 static inline SSE41 void
@@ -170,6 +176,7 @@ blendavx2(__m256i pixels, __m256i background)
 	const __m256i swap = _mm256_setr_epi8(SWAP, SWAP);
 	const __m256i spread = _mm256_setr_epi8(SPREAD, SPREAD);
 	const __m256i one = _mm256_set1_epi16(1);
+	const __m256i by257 = _mm256_set1_epi16((short)0xff01);
 	__m256i s, a, rest, low, lows, high, y;
 
 	s = _mm256_shuffle_epi8(pixels, swap);
@@ -183,17 +190,17 @@ blendavx2(__m256i pixels, __m256i background)
 	    _mm256_min_epu16(_mm256_subs_epu16(lows, low), one));
 	y = _mm256_add_epi16(high,
 	    _mm256_srli_epi16(_mm256_avg_epu16(low, high), 15));
-	return _mm256_srli_epi16(_mm256_mulhi_epu16(y,
-	    _mm256_set1_epi16(-255)), 8);
+	return _mm256_srli_epi16(_mm256_mulhi_epu16(y, by257), 8);
 }
 
 static inline AVX2 __m256i
 opaqueavx2(__m256i pixels)
 {
 	const __m256i swap = _mm256_setr_epi8(SWAP, SWAP);
+	const __m256i by257 = _mm256_set1_epi16((short)0xff01);
 
 	return _mm256_srli_epi16(_mm256_mulhi_epu16(
-	    _mm256_shuffle_epi8(pixels, swap), _mm256_set1_epi16(-255)), 8);
+	    _mm256_shuffle_epi8(pixels, swap), by257), 8);
 }
 
 static inline AVX2 void

@@ -362,13 +362,14 @@ TEST_P(compositerowboundaries, EveryAlphaEveryQuotient)
 		    background, row.data(), want.data());
 		width++;
 		for (uint64_t k = first + 1; k <= last; k++, width++) {
-			/* The least sample whose dividend reaches k x 16842495. */
+			/* The least sample whose quotient is k. */
 			uint64_t s = (k * 16842495 - base + a - 1) / a;
 			uint16_t next = (uint16_t)(s < 65535 ? s + 1 : s);
 			unsigned char *w = want.data() + width * 3;
 
 			putpixel({(uint16_t)(s - 1), (uint16_t)s, next,
-			    (uint16_t)a}, background, row.data() + width * 8, w);
+			    (uint16_t)a}, background, row.data() + width * 8,
+			    w);
 			/* The fixture is what it claims to be. */
 			if (w[0] != k - 1 || w[1] != k)
 				FAIL() << "no step at " << s << ", alpha " << a;
