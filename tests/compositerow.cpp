@@ -233,15 +233,22 @@ TEST(compositerow, PositionsPastThirtyTwoBits)
 	}
 	std::vector<unsigned char> row = rowbytes(pixels);
 	memcpy(lastin, row.data(), row.size());
-	memset(lastout, 0x5a, part * 3);
-
-	compositerow(in, (uint32_t)width, background, out);
-
-	EXPECT_EQ(memcmp(lastout, want.data(), want.size()), 0);
 	std::vector<unsigned char> plain;
 	for (size_t x = 0; x < part; x++)
 		plain.insert(plain.end(), {255, 0, 128});
-	EXPECT_EQ(memcmp(out, plain.data(), plain.size()), 0);
+
+	for (size_t v = 0; v < ncompositevariants; v++) {
+		if (!compositevariants[v].supported())
+			continue;
+		SCOPED_TRACE(compositevariants[v].name);
+		memset(out, 0x5a, part * 3);
+		memset(lastout, 0x5a, part * 3);
+
+		compositevariants[v].run(in, (uint32_t)width, background, out);
+
+		EXPECT_EQ(memcmp(lastout, want.data(), want.size()), 0);
+		EXPECT_EQ(memcmp(out, plain.data(), plain.size()), 0);
+	}
 
 	munmap(in, parts * part * 8);
 	munmap(out, parts * part * 3);
