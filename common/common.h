@@ -65,6 +65,24 @@ void	*xreallocarray(void *, size_t, size_t);
 
 long long	 xstrtonum(const char *, long long, long long);
 
+/* count bytes to 2 x count: each byte v twice, the 16-bit v x 257. */
+void	 widen(const unsigned char *, size_t, unsigned char *);
+
+typedef void	 widenfn(const unsigned char *, size_t, unsigned char *);
+
+struct widenvariant {
+	const char	*name;
+	widenfn		*run;
+	int		(*supported)(void);	/* by the CPU at hand */
+};
+
+/*
+ * Every way of widening, each giving the same bytes: the plain reference
+ * first, the fastest last. widen runs the last one that the CPU supports.
+ */
+extern const struct widenvariant widenvariants[];
+extern const size_t nwidenvariants;
+
 /* 0, or 1 with the channels left untouched. */
 int	 parsecolour(const char *, uint16_t[3]);
 

@@ -5,6 +5,7 @@
 
 #include "common/common.h"
 #include "jpeg/jpegfail.h"
+#include "jpeg/widenscanline.h"
 
 const char ownname[] = "jpg2kv";
 
@@ -16,7 +17,6 @@ main(int argc, char *argv[])
 	JSAMPROW rows[1];
 	uint32_t width, height;
 	unsigned char *row, *scanline;
-	size_t i;
 
 	programname = argv[0];
 	if (argc != 1)
@@ -31,11 +31,12 @@ main(int argc, char *argv[])
 	jpeg_read_header(&object, TRUE);
 	width = object.image_width;
 	height = object.image_height;
-	object.out_color_space = JCS_RGB;
+	object.out_color_space = SCANLINESPACE;
 	jpeg_start_decompress(&object);
 
 	row = (unsigned char *)xreallocarray(nullptr, width, 8);
-	scanline = (unsigned char *)xreallocarray(nullptr, width, 3);
+	scanline = (unsigned char *)xreallocarray(nullptr, width,
+	    SCANLINEPIXEL);
 	writeheader(width, height);
 
 	/*
@@ -45,16 +46,7 @@ main(int argc, char *argv[])
 	rows[0] = scanline;
 	while (object.output_scanline < object.output_height) {
 		jpeg_read_scanlines(&object, rows, 1);
-		/* v × 257 is the byte v twice, in either byte order. */
-		for (i = 0; i < width; i++) {
-			unsigned char *out = row + i * 8;
-			const unsigned char *in = scanline + i * 3;
-
-			out[0] = out[1] = in[0];
-			out[2] = out[3] = in[1];
-			out[4] = out[5] = in[2];
-			out[6] = out[7] = 0xff;
-		}
+		widenscanline(scanline, width, row);
 		xfwrite(row, 2, (size_t)width * 4, stdout);
 	}
 
