@@ -9,16 +9,44 @@
 
 const char ownname[] = "png2kv";
 
+/*
+ * Decodes the whole image into one block, whatever the header claims: a
+ * size the allocator cannot grant is refused at once, before any image
+ * data is read, and one it grants costs only the pages that the data fills.
+ */
+static png_bytepp
+readimage(png_structp png, png_infop info)
+{
+	png_bytep image;
+	png_bytepp rows;
+	uint32_t height, y;
+	size_t rowbytes;
+
+	png_read_info(png, info);
+	/* png_read_image would turn this on itself, but with a warning. */
+	png_set_interlace_handling(png);
+	png_read_update_info(png, info);
+
+	height = png_get_image_height(png, info);
+	rowbytes = png_get_rowbytes(png, info);
+	image = (png_bytep)xreallocarray(nullptr, height, rowbytes);
+	rows = (png_bytepp)xreallocarray(nullptr, height, sizeof *rows);
+	for (y = 0; y < height; y++)
+		rows[y] = image + y * rowbytes;
+	png_read_image(png, rows);
+	png_read_end(png, info);
+	return rows;
+}
+
 int
 main(int argc, char *argv[])
 {
 	png_structp png;
 	png_infop info;
-	png_bytep image;
 	png_bytepp rows;
 	uint32_t width, height, y;
-	size_t count, rowbytes, i;
-	uint16_t *row;
+	unsigned char *row;
+	size_t count;
 
 	programname = argv[0];
 	if (argc != 1)
@@ -36,38 +64,20 @@ main(int argc, char *argv[])
 	png_set_gray_to_rgb(png);
 	png_set_packing(png);
 	png_set_expand(png);
-	png_read_info(png, info);
-	/* png_read_image would turn this on itself, but with a warning. */
-	png_set_interlace_handling(png);
-	png_read_update_info(png, info);
+	rows = readimage(png, info);
 
 	width = png_get_image_width(png, info);
 	height = png_get_image_height(png, info);
 	/* In 32 bits, width * 4 would wrap from a width of 2^30 on. */
 	count = (size_t)width * 4;
 
-	/*
-	 * One block for the whole image, whatever the header claims: a size
-	 * the allocator cannot grant is refused here and at once, and one it
-	 * grants costs only the pages that real image data fills.
-	 */
-	rowbytes = png_get_rowbytes(png, info);
-	image = (png_bytep)xreallocarray(nullptr, height, rowbytes);
-	rows = (png_bytepp)xreallocarray(nullptr, height, sizeof *rows);
-	for (y = 0; y < height; y++)
-		rows[y] = image + y * rowbytes;
-	png_read_image(png, rows);
-	png_read_end(png, info);
-
-	row = (uint16_t *)xreallocarray(nullptr, width, 8);
+	row = (unsigned char *)xreallocarray(nullptr, width, 8);
 	writeheader(width, height);
 
 	switch (png_get_bit_depth(png, info)) {
 	case 8:
-		/* v * 257 repeats the byte, so it reads the same either way. */
 		for (y = 0; y < height; y++) {
-			for (i = 0; i < count; i++)
-				row[i] = (uint16_t)(rows[y][i] * 257);
+			widen(rows[y], count, row);
 			xfwrite(row, 2, count, stdout);
 		}
 		break;
