@@ -1,11 +1,14 @@
 /*
- * interleave [-v] [-n pairs] command1 command2
+ * interleave [-v] [-n pairs] [-t seconds] [-w pairs] command1 command2
  *
- * Runs the two shell commands alternately, 1 2 1 2 ..., after one unmeasured
- * pair that loads the programs and their libraries, and prints the median
- * wall time of each in seconds and the ratio of the first to the second:
+ * Runs the two shell commands alternately, 1 2 1 2 ..., after w unmeasured
+ * pairs (1) that load the programs and their libraries: n measured pairs
+ * (5), and more until the measured runs add up to t seconds (0), so that
+ * short commands are taken often enough for the noise to settle. Prints the
+ * median wall time of each in seconds, the ratio of the first to the
+ * second, and the number of measured pairs:
  *
- *	0.412345 0.083210 4.9555
+ *	0.412345 0.083210 4.9555 5
  *
  * Each command runs as sh -c with standard input on /dev/null (a command
  * names its own input file) and standard output on /dev/null. The time is
@@ -26,6 +29,8 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#define MAXPAIRS	10000
 
 [[noreturn]] static void fail(const char *, ...)
     __attribute__((format(printf, 1, 2)));
@@ -72,8 +77,11 @@ timerun(const char *command)
 	}
 	if (waitpid(pid, &status, 0) == -1)
 		fail("waitpid: %s", strerror(errno));
-	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-		fail("'%s' failed (status %d)", command, status);
+	if (WIFSIGNALED(status))
+		fail("'%s' killed by signal %d", command, WTERMSIG(status));
+	if (WEXITSTATUS(status) != 0)
+		fail("'%s' exited with status %d", command,
+		    WEXITSTATUS(status));
 	return now() - start;
 }
 
@@ -94,50 +102,65 @@ median(double *times, int count)
 	return (times[count / 2 - 1] + times[count / 2]) / 2;
 }
 
+static int
+getcount(const char *arg, int least)
+{
+	char *end;
+	long v;
+
+	v = strtol(arg, &end, 10);
+	if (*arg < '0' || *arg > '9' || *end != '\0' || v < least ||
+	    v > MAXPAIRS)
+		fail("%s: not a count from %d to %d", arg, least, MAXPAIRS);
+	return (int)v;
+}
+
 int
 main(int argc, char *argv[])
 {
-	double *times[2], a, b;
-	int pairs = 5, verbose = 0, letter, i, k;
-	char *end;
+	static double times[2][MAXPAIRS];
+	const char *usage = "usage: interleave [-v] [-n pairs] [-t seconds] "
+	    "[-w pairs] command1 command2";
+	double a, b, spent = 0, least = 0;
+	int pairs = 5, warmups = 1, verbose = 0, letter, i, k;
 
-	while ((letter = getopt(argc, argv, "n:v")) != -1) {
+	while ((letter = getopt(argc, argv, "n:t:vw:")) != -1) {
 		switch (letter) {
 		case 'n':
-			pairs = (int)strtol(optarg, &end, 10);
-			if (*end != '\0' || pairs < 1 || pairs > 10000)
-				fail("-n %s: not a count from 1 to 10000",
-				    optarg);
+			pairs = getcount(optarg, 1);
+			break;
+		case 't':
+			least = getcount(optarg, 0);
 			break;
 		case 'v':
 			verbose = 1;
 			break;
+		case 'w':
+			warmups = getcount(optarg, 0);
+			break;
 		default:
-			fail("usage: interleave [-v] [-n pairs] command1 "
-			    "command2");
+			fail("%s", usage);
 		}
 	}
 	if (argc - optind != 2)
-		fail("usage: interleave [-v] [-n pairs] command1 command2");
+		fail("%s", usage);
 	argv += optind;
 
-	for (k = 0; k < 2; k++)
-		if ((times[k] = (double *)calloc(pairs, sizeof(double))) ==
-		    nullptr)
-			fail("out of memory");
-	for (k = 0; k < 2; k++)
-		timerun(argv[k]);
-	for (i = 0; i < pairs; i++) {
+	for (i = 0; i < warmups; i++)
+		for (k = 0; k < 2; k++)
+			timerun(argv[k]);
+	for (i = 0; i < MAXPAIRS && (i < pairs || spent < least); i++) {
 		for (k = 0; k < 2; k++) {
 			times[k][i] = timerun(argv[k]);
+			spent += times[k][i];
 			if (verbose)
 				fprintf(stderr, "%d %d %.6f\n", i + 1, k + 1,
 				    times[k][i]);
 		}
 	}
 
-	a = median(times[0], pairs);
-	b = median(times[1], pairs);
-	printf("%.6f %.6f %.4f\n", a, b, a / b);
+	a = median(times[0], i);
+	b = median(times[1], i);
+	printf("%.6f %.6f %.4f %d\n", a, b, a / b, i);
 	return fflush(stdout) != 0;
 }

@@ -226,7 +226,8 @@ building(double x, double y, double width, double horizon, struct colour *c)
 			if (lit > 0.7)
 				*c = {0.95, 0.82, 0.50};
 			else
-				*c = scale({0.20, 0.24, 0.30}, 0.6 + 0.8 * grain);
+				*c = scale({0.20, 0.24, 0.30},
+				    0.6 + 0.8 * grain);
 		}
 		return true;
 	}
@@ -256,7 +257,7 @@ photorow(unsigned char *row, uint32_t width, uint32_t height, uint32_t y)
 {
 	const struct colour bark = {0.13, 0.10, 0.07};
 	double horizon, vy = y + 0.5, cover, vignette, luma;
-	struct colour c;
+	struct colour c, leaf;
 	uint32_t x;
 	int channel;
 
@@ -273,9 +274,11 @@ photorow(unsigned char *row, uint32_t width, uint32_t height, uint32_t y)
 		if (trunk(vx, vy, width, height))
 			c = scale(bark, 0.7 + 0.6 * fractal(vx, vy * 0.2, 12, 4,
 			    0.6, 96));
-		if ((cover = crown(vx, vy, width, height)) > 0)
-			c = blend(c, blend({0.05, 0.12, 0.04}, {0.30, 0.42, 0.12},
-			    fractal(vx, vy, 16, 4, 0.6, 95)), cover);
+		if ((cover = crown(vx, vy, width, height)) > 0) {
+			leaf = blend({0.05, 0.12, 0.04}, {0.30, 0.42, 0.12},
+			    fractal(vx, vy, 16, 4, 0.6, 95));
+			c = blend(c, leaf, cover);
+		}
 		vignette = 1 - 0.35 * (pow((vx / width - 0.5) * 1.6, 2) +
 		    pow((vy / height - 0.5) * 1.6, 2));
 		c = scale(c, vignette);
@@ -306,7 +309,7 @@ scatter(uint64_t i)
 {
 	uint32_t v = (uint32_t)(i & 0xffff) ^ (uint32_t)(mix(i >> 16) & 0xffff);
 
-	/* Each step is invertible on 16 bits: xor with a shift, odd multiply. */
+	/* Each step undoes on 16 bits: xor with a shift, an odd multiply. */
 	v = (v ^ v >> 7) * 0x2c1b & 0xffff;
 	v = (v ^ v >> 9) * 0x9e35 & 0xffff;
 	v = (v ^ v >> 5) * 0x6a4f & 0xffff;
