@@ -373,6 +373,7 @@ translucent(void)
 		if (fwrite(row, 8, width, stdout) != width)
 			fail("write failed");
 	}
+	free(row);
 }
 
 int
