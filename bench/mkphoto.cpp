@@ -7,17 +7,17 @@
  * that the codecs treat like one: a sky graded from top to horizon with soft
  * clouds and a blurred sun, hills with grass whose texture shrinks with
  * distance, buildings with hard edges and lit windows, a tree whose outline
- * frays into the sky, vignetting, and sensor noise in every sample. Texture
- * is measured in pixels, so a smaller picture is a crop-like view of the
- * same statistics rather than a scaled-down one. Everything comes from
- * integer hashes of the position and fixed seeds: the same size gives the
- * same bytes on every run.
+ * frays into the sky, vignetting, and sensor noise in every sample. The
+ * samples use all 16 bits, as a raw converter's output does, not 8-bit
+ * values widened. The layout scales with the size but the texture is
+ * measured in pixels, so a smaller picture keeps the detail a pixel of a
+ * large one. Everything comes from integer hashes of the position and fixed
+ * seeds: the same size gives the same bytes on every run.
  *
  * With -a, pixel i of the image gets an alpha from a permutation of 0..65535
  * that changes from one run of 65536 pixels to the next, so that each such
  * run holds every alpha value once, in no order a kernel could exploit.
  */
-#include <limits.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdint.h>
