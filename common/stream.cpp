@@ -246,7 +246,7 @@ xreadrows(void *buffer, size_t size, size_t count)
 
 	if (count > rowbatch(size))
 		count = rowbatch(size);
-	if (size == 0)
+	if (size == 0 || count == 0)
 		return count;
 	if ((rows = readin((unsigned char *)buffer, size * count) / size) == 0)
 		failread();
