@@ -177,15 +177,6 @@ memoryfile(size_t length)
 	return fd;
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SANITIZED
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define SANITIZED
-#endif
-
 TEST(compositerow, PositionsPastThirtyTwoBits)
 {
 #ifdef SANITIZED

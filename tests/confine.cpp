@@ -1,6 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -407,6 +406,19 @@ statusfield(pid_t pid, const std::string &field)
 	return "";
 }
 
+/* Ended, and not reaped yet: /proc shows a zombie. */
+static bool
+hasended(pid_t pid)
+{
+	std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+	std::string line;
+	size_t name;
+
+	std::getline(file, line);
+	name = line.rfind(')');
+	return name == std::string::npos || line.compare(name, 3, ") Z") == 0;
+}
+
 /*
  * Starts the program with its input on a pipe that stays empty until it
  * waits in a read; returns the Seccomp lines of its status from then, and
@@ -415,82 +427,16 @@ statusfield(pid_t pid, const std::string &field)
 static std::string
 runafterwaiting(const confinedrun &c, runresult *result)
 {
-	int in[2], out[2], err[2], status;
 	std::string seccomp;
-	bool ended = false;
-	pid_t pid;
 
-	check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 &&
-	    pipe2(err, O_CLOEXEC) == 0, "pipe");
-	std::vector<char *> argv;
-	for (const std::string &arg : c.args)
-		argv.push_back(const_cast<char *>(arg.c_str()));
-	argv.push_back(nullptr);
-
-	pid = fork();
-	check(pid >= 0, "fork");
-	if (pid == 0) {
-		dup2(in[0], 0);
-		dup2(out[1], 1);
-		dup2(err[1], 2);
-		execv(c.path, argv.data());
-		_exit(127);
-	}
-	close(in[0]);
-	close(out[1]);
-	close(err[1]);
-
-	/* ctest's time limit ends a program that never gets there. */
-	while (!waitsforinput(pid)) {
-		if ((ended = waitpid(pid, &status, WNOHANG) == pid))
-			break;
-		usleep(1000);
-	}
-	seccomp = statusfield(pid, "Seccomp") + "\n" +
-	    statusfield(pid, "Seccomp_filters");
-
-	/* The output may outgrow a pipe while the input is written. */
-	signal(SIGPIPE, SIG_IGN);
-	size_t written = 0;
-	struct pollfd fds[3] = {{in[1], POLLOUT, 0}, {out[0], POLLIN, 0},
-	    {err[0], POLLIN, 0}};
-	std::string *sinks[3] = {nullptr, &result->out, &result->err};
-	int live = 3;
-	while (live > 0) {
-		check(poll(fds, 3, -1) >= 0 || errno == EINTR, "poll");
-		for (int i = 0; i < 3; i++) {
-			char buffer[65536];
-			ssize_t n;
-
-			if (fds[i].fd < 0 || fds[i].revents == 0)
-				continue;
-			if (i == 0) {
-				n = write(in[1], c.input.data() + written,
-				    c.input.size() - written);
-				if (n > 0)
-					written += n;
-				if (n <= 0 || written == c.input.size()) {
-					close(in[1]);
-					fds[0].fd = -1;
-					live--;
-				}
-				continue;
-			}
-			n = read(fds[i].fd, buffer, sizeof buffer);
-			if (n > 0)
-				sinks[i]->append(buffer, n);
-			else {
-				close(fds[i].fd);
-				fds[i].fd = -1;
-				live--;
-			}
-		}
-	}
-	signal(SIGPIPE, SIG_DFL);
-	if (!ended)
-		check(waitpid(pid, &status, 0) == pid, "waitpid");
-	result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	result->signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+	*result = runwatched({c.path, c.args, OUTPIPE}, c.input,
+	    [&](pid_t pid) {
+		/* ctest's time limit ends a program that never gets there. */
+		while (!waitsforinput(pid) && !hasended(pid))
+			usleep(1000);
+		seccomp = statusfield(pid, "Seccomp") + "\n" +
+		    statusfield(pid, "Seccomp_filters");
+	});
 	return seccomp;
 }
 
@@ -513,10 +459,7 @@ confinedstatus(void)
 static std::string
 pamof(const std::string &image, uint32_t width, uint32_t height)
 {
-	return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
-	    std::to_string(height) +
-	    "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n" +
-	    image.substr(16);
+	return pamheader(width, height) + image.substr(16);
 }
 
 /* The PNG that libpng writes of a kelvorin image, 16-bit RGBA. */

@@ -3,14 +3,6 @@
 #include "common/common.h"
 #include "tests/testutil.h"
 
-static std::string
-pamheader(uint32_t width, uint32_t height)
-{
-	return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
-	    std::to_string(height) +
-	    "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-}
-
 TEST(kv2pam, Runs)
 {
 	const std::string image = kvimage(3, 2, patternpixel);

@@ -350,15 +350,6 @@ TEST(png2kv, Runs)
 	}
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SANITIZED
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define SANITIZED
-#endif
-
 /*
  * Headers that claim huge images over a few bytes of image data.  Whatever
  * the claim, the run costs little: the allocator refuses the image at once,

@@ -183,9 +183,7 @@ pnmoutput(const std::string &program, const std::string &image,
 	std::string s;
 
 	if (program == "kv2pam")
-		return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
-		    std::to_string(height) + "\nDEPTH 4\nMAXVAL 65535\n"
-		    "TUPLTYPE RGB_ALPHA\nENDHDR\n" + image.substr(16, end - 16);
+		return pamheader(width, height) + image.substr(16, end - 16);
 	s = "P6\n" + std::to_string(width) + " " + std::to_string(height) +
 	    "\n255\n";
 	for (size_t at = 16; at < end; at += 8)

@@ -70,8 +70,10 @@ feed(int pipefd[2], const std::string &input, bool trickle)
 	_exit(0);
 }
 
+/* started, when given, is called with the child's pid once it runs. */
 static runresult
-runone(const invocation &program, int in)
+runone(const invocation &program, int in,
+    const std::function<void(pid_t)> &started = nullptr)
 {
 	runresult result{};
 	int out[2], err[2], status;
@@ -105,6 +107,8 @@ runone(const invocation &program, int in)
 	}
 	close(out[1]);
 	close(err[1]);
+	if (started)
+		started(pid);
 
 	struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
 	std::string *sinks[2] = {&result.out, &result.err};
@@ -187,6 +191,25 @@ runseries(const std::vector<invocation> &programs, const std::string &input,
 }
 
 runresult
+runwatched(const invocation &program, const std::string &input,
+    const std::function<void(pid_t)> &waiting)
+{
+	runresult result;
+	int fds[2], status;
+	pid_t writer = -1;
+
+	check(pipe2(fds, O_CLOEXEC) == 0, "pipe");
+	result = runone(program, fds[0], [&](pid_t pid) {
+		waiting(pid);
+		writer = feed(fds, input, false);
+		close(fds[1]);
+	});
+	check(waitpid(writer, &status, 0) == writer, "waitpid");
+	close(fds[0]);
+	return result;
+}
+
+runresult
 run(const char *path, const std::vector<std::string> &args,
     const std::string &input, outmode mode)
 {
@@ -240,6 +263,14 @@ append16(std::string &s, uint16_t value)
 {
 	s += (char)(value >> 8);
 	s += (char)(value & 0xff);
+}
+
+std::string
+pamheader(uint32_t width, uint32_t height)
+{
+	return "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " +
+	    std::to_string(height) +
+	    "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
 }
 
 std::string

@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+/* Defined in builds under AddressSanitizer, with g++ or clang++. */
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define SANITIZED
+#endif
+
 /* Where a child's standard output goes. */
 enum outmode {
 	OUTPIPE,	/* a pipe that the test reads */
@@ -56,6 +66,13 @@ runresult	run(const char *path, const std::vector<std::string> &args,
 std::vector<runresult>	runseries(const std::vector<invocation> &programs,
 			    const std::string &input, inmode in);
 
+/*
+ * Runs the program with its standard input on a pipe that stays empty until
+ * waiting(pid) has returned, and then gets input.
+ */
+runresult	runwatched(const invocation &program, const std::string &input,
+		    const std::function<void(pid_t)> &waiting);
+
 /* One run of a program and the whole outcome it must have. */
 struct runcase {
 	const char *name;
@@ -84,6 +101,9 @@ void		check(bool ok, const char *what);
 std::string	capturestderr(const std::function<void()> &fn);
 
 typedef std::array<uint16_t, 4> pixel;
+
+/* The header kv2pam prints for an image of these dimensions. */
+std::string	pamheader(uint32_t width, uint32_t height);
 
 /* A kelvorin header with any dimensions. */
 std::string	kvheader(uint32_t width, uint32_t height);
