@@ -13,8 +13,9 @@ main(int argc, char *argv[])
 {
 	png_structp png;
 	png_infop info;
+	size_t size, n, i;
 	uint32_t width, height, y;
-	unsigned char *row;
+	unsigned char *rows;
 
 	programname = argv[0];
 	if (argc != 1)
@@ -34,12 +35,14 @@ main(int argc, char *argv[])
 	    PNG_FILTER_TYPE_BASE);
 	png_write_info(png, info);
 
-	row = (unsigned char *)xreallocarray(nullptr, width, 8);
+	size = (size_t)width * 8;
+	rows = (unsigned char *)xreallocarray(nullptr, rowbatch(size), size);
 
 	/* A kelvorin row is already a 16-bit RGBA PNG row, byte for byte. */
-	for (y = 0; y < height; y++) {
-		xfread(row, 2, (size_t)width * 4, stdin);
-		png_write_row(png, row);
+	for (y = 0; y < height; y += n) {
+		n = xreadrows(rows, size, height - y);
+		for (i = 0; i < n; i++)
+			png_write_row(png, rows + i * size);
 	}
 
 	/* No info object: nothing but IEND may follow the image data. */
