@@ -33,6 +33,15 @@ long long	 strtonum(const char *, long long, long long, const char **);
 #define KVBLOCKSIZE	((size_t)128 << 10)
 #define KVDIRECTSIZE	((size_t)24 << 10)
 
+/*
+ * The exporters move their rows KVBATCHSIZE bytes at a time, straight
+ * between their own buffers and the descriptors. Against batches of one
+ * block, this size took 5 % off kv2pam and 3 % off kv2jpg, and made no
+ * difference to kv2ppm; 1 MiB gained kv2pam 3 % more and lost kv2ppm 2 %.
+ * The cost is fixed, whatever the height of the image.
+ */
+#define KVBATCHSIZE	((size_t)512 << 10)
+
 /* argv[0] as invoked; null only when the argument vector was empty. */
 extern const char *programname;
 
@@ -51,7 +60,7 @@ void	 confine(void);
 void	 readheader(uint32_t *, uint32_t *);
 void	 writeheader(uint32_t, uint32_t);
 void	 xfread(void *, size_t, size_t, FILE *);
-/* How many rows of size bytes move at a time: a block's worth, or one. */
+/* How many rows of size bytes move at a time: a batch's worth, or one. */
 size_t	 rowbatch(size_t);
 /*
  * Reads up to count rows of size bytes from standard input into a buffer

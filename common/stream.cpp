@@ -256,7 +256,7 @@ xreadrows(void *buffer, size_t size, size_t count)
 size_t
 rowbatch(size_t size)
 {
-	return size > 0 && size < KVBLOCKSIZE ? KVBLOCKSIZE / size : 1;
+	return size > 0 && size < KVBATCHSIZE ? KVBATCHSIZE / size : 1;
 }
 
 void

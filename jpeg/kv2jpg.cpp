@@ -79,11 +79,10 @@ main(int argc, char *argv[])
 	out = (unsigned char *)xreallocarray(nullptr, width, 3);
 
 	/*
-	 * Rows come a block's worth at a time, as in the PNM programs: with a
+	 * Rows come a batch's worth at a time, as in the PNM programs: with a
 	 * read call per row, the calls cost more than the compositing. The
-	 * stdio destination never suspends, so
-	 * every call takes its row and its count need not be looked at;
-	 * errors end in jpegfail.
+	 * stdio destination never suspends, so every call takes its row and
+	 * its count need not be looked at; errors end in jpegfail.
 	 */
 	rows[0] = out;
 	for (y = 0; y < height; y += n) {

@@ -19,7 +19,7 @@ main(int argc, char *argv[])
 
 	readheader(&width, &height);
 
-	/* Rows move a block's worth at a time, straight through. */
+	/* Rows move a batch's worth at a time, straight through. */
 	size = (size_t)width * 8;
 	rows = (unsigned char *)xreallocarray(nullptr, rowbatch(size), size);
 	printf("P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 65535\n"

@@ -43,7 +43,7 @@ main(int argc, char *argv[])
 
 	readheader(&width, &height);
 
-	/* Rows move a block's worth at a time. */
+	/* Rows move a batch's worth at a time. */
 	size = (size_t)width * 8;
 	in = (unsigned char *)xreallocarray(nullptr, rowbatch(size), size);
 	out = (unsigned char *)xreallocarray(nullptr, rowbatch(size),
@@ -55,7 +55,7 @@ main(int argc, char *argv[])
 		height = 0;
 	for (y = 0; y < height; y += n) {
 		n = xreadrows(in, size, height - y);
-		/* Several rows only while they fit a block: no overflow. */
+		/* Several rows only while they fit a batch: no overflow. */
 		compositerow(in, n * width, background, out);
 		xfwrite(out, (size_t)width * 3, n, stdout);
 	}

@@ -244,6 +244,8 @@ static const uint32_t atdirect = KVDIRECTSIZE / 8;
 static const uint32_t widerthanblock = KVBLOCKSIZE / 8 + 3;
 /* Enough narrow rows to fill the block twice and end inside a third. */
 static const uint32_t manyrows = 2 * KVBLOCKSIZE / (narrowrow * 8) + 5;
+/* The same for the exporters' batches of rows. */
+static const uint32_t batchrows = 2 * KVBATCHSIZE / (narrowrow * 8) + 5;
 
 static pixel
 otherpixel(uint32_t x, uint32_t y)
@@ -282,6 +284,8 @@ TEST_P(exporterstream, ReadsImagesBackToBack)
 		{"small", {3, 5}, {2, 1}, true, false},
 		{"narrow rows, then direct ones", {narrowrow, atdirect},
 		    {manyrows, 3}, false, false},
+		{"two batches and more, then small", {narrowrow, 3},
+		    {batchrows, 2}, false, false},
 		{"rows wider than the block, then of one pixel",
 		    {widerthanblock, 1}, {2, manyrows}, false, false},
 		{"rows just below direct, then narrow", {belowdirect, narrowrow},
@@ -347,6 +351,13 @@ TEST_P(exporterstream, StopsWhereTheInputIsCut)
 		    false},
 		{"at the end of a block", narrowrow, manyrows, 16 + KVBLOCKSIZE,
 		    (uint32_t)(KVBLOCKSIZE / narrow), false},
+		{"inside a batch", narrowrow, batchrows,
+		    16 + KVBATCHSIZE + KVBATCHSIZE / 2 + 5,
+		    (uint32_t)((KVBATCHSIZE + KVBATCHSIZE / 2 + 5) / narrow),
+		    false},
+		{"at the end of a batch", narrowrow, batchrows,
+		    16 + rowbatch(narrow) * narrow, (uint32_t)rowbatch(narrow),
+		    false},
 		{"in the last block", narrowrow, manyrows,
 		    16 + (size_t)manyrows * narrow - 3, manyrows - 1, false},
 		{"inside a direct row", atdirect, 4, 16 + 2 * direct + 1000, 2,
